@@ -1,0 +1,1 @@
+#include "document.h"

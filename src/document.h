@@ -1,0 +1,93 @@
+// The loaded document: the file's bytes held whole, the object table found by
+// scanning for object headers, the trailer facts and the page list; and the
+// textual dictionary helpers that answer questions about an object.
+#ifndef INKVEIL_DOCUMENT_H
+#define INKVEIL_DOCUMENT_H
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "syntax.h"
+
+// One object of the object table. Offsets are into Doc::data unless said
+// otherwise; -1 means not found.
+struct ObjEntry {
+    int32_t num = 0;          // object number
+    int32_t gen = 0;          // generation (0 for object-stream members)
+    int32_t dict_pos = -1;    // the '<' that begins the value when it starts with '<'; -1 for members
+    int32_t dict_end = -1;    // stream objects: the "stream" keyword
+    int32_t data_start = -1;  // stream objects: first byte of stream data (0 for members)
+    int32_t data_end = -1;    // stream objects: one past the last data byte (0 for members)
+    int32_t endobj_pos = -1;  // the "endobj" keyword, or just past ">>" when it is missing
+    int32_t obj_end = -1;     // just past the object
+    int32_t obj_start = 0;    // first digit of the object header (0 for members)
+    int32_t stream_len = -1;  // stream objects: bytes of stream data
+    int32_t has_stream = 0;   // 1 when the dictionary is followed by "stream"
+    int32_t compressed = 0;   // 1 for a member of an object stream
+    const unsigned char *text = nullptr;  // members: their text inside Doc::objstm_bufs
+    int32_t text_len = 0;                 // members: length of text
+};
+
+// One page: the object number of a leaf page object.
+struct PageRef {
+    int32_t num = 0;
+};
+
+struct Doc {
+    std::vector<unsigned char> data;  // the whole input file
+    int32_t size = 0;                 // file size in bytes (below 2^31)
+    std::vector<ObjEntry> objs;       // the object table
+    std::vector<PageRef> pages;       // the page list, in document order
+    // Decompressed object streams; members' text points into them, and the
+    // blocks never move while the Doc lives.
+    std::vector<std::unique_ptr<unsigned char[], FreeDeleter>> objstm_bufs;
+    int32_t startxref = -1;     // offset after the last "startxref"
+    int32_t trailer_root = -1;  // /Root from the trailer data
+    int32_t trailer_info = -1;  // /Info from a classic trailer
+    int32_t encrypted = 0;      // 1 once /Encrypt has been seen
+    int32_t root = -1;          // the catalog's object number
+    int32_t info = -1;          // the document information object, when in the table
+    int32_t max_obj_num = 0;    // largest object number in the table
+};
+
+// Loads the PDF at `path`. Returns 0, or -1 with g_err set and `doc` empty.
+int doc_load(const char *path, Doc &doc);
+// Releases everything the Doc holds and resets every field.
+void doc_free(Doc &doc);
+// The first entry with object number `num`, or nullptr (a linear search).
+const ObjEntry *doc_find_obj(const Doc &doc, int32_t num);
+
+// ---- Dictionary text of an entry ------------------------------------------
+// The byte range that every dictionary lookup searches: a member's own text,
+// or the file bytes from the dictionary start to the "stream" keyword, the
+// "endobj" or the end of the file. Absent when the entry has no dictionary.
+struct DictRange {
+    const unsigned char *bytes = nullptr;  // nullptr when there is no dictionary
+    int32_t start = 0;
+    int32_t end = 0;
+};
+DictRange obj_dict_range(const Doc &doc, const ObjEntry &entry);
+
+// A heap-allocated NUL-terminated dictionary text owned by its holder.
+using DictText = std::unique_ptr<char[], FreeDeleter>;
+
+// The dictionary from "<<" through its closing ">>", NUL bytes written as
+// the escape \000; empty when the entry has none or it is not closed.
+DictText obj_dict_text(const Doc &doc, const ObjEntry &entry);
+// Inserts `insert` before the final ">>" of `text` (which must end with ">>",
+// blanks aside) and returns the text to use from now on.
+DictText dict_append_before_close(DictText text, const char *insert);
+// 1 when the /key name token occurs in the entry's dictionary text.
+int obj_has_key(const Doc &doc, const ObjEntry &entry, const char *key);
+// 1 for /Type /Page, 2 for /Type /Pages, 0 otherwise.
+int obj_type(const unsigned char *bytes, int32_t size, const ObjEntry &entry);
+// 1 when some occurrence of /key is followed by exactly the name /value.
+int obj_name_is(const Doc &doc, const ObjEntry &entry, const char *key, const char *value);
+// The first positive integer after an occurrence of /key, else 0.
+int32_t obj_ref_value(const Doc &doc, const ObjEntry &entry, const char *key);
+// Removes, in place, the first entry of the dictionary itself whose key is
+// /key, never a key of a nested dictionary.
+void strip_dict_entry(char *text, const char *key);
+
+#endif

@@ -1,0 +1,31 @@
+// Stream decoding: the /Filter chain of a stream object.
+#ifndef INKVEIL_FILTERS_H
+#define INKVEIL_FILTERS_H
+
+#include <cstdint>
+
+#include "document.h"
+#include "syntax.h"
+
+// The filters named by one /Filter entry: up to 8 names of at most 39 bytes.
+struct FilterList {
+    char names[8][40];
+    int32_t count;
+};
+
+// Appends the name at *pos (after PDF whitespace) to `list` and moves *pos
+// past it. Returns 0, or -1 with *pos unchanged when no name can be taken.
+int parse_one_filter(const unsigned char *text, int32_t *pos, int32_t end, FilterList &list);
+
+// Decodes the stream of `entry`. Returns:
+// - nullptr with *failed 0 when the entry is not a stream or is empty;
+// - a pointer into `file` when the stream has no /Filter;
+// - a pointer into `scratch` (appended there, NUL-terminated) otherwise;
+// - nullptr with *failed 1 and g_err set when it cannot be decoded; `label`
+//   names the stream in the message.
+// *decoded_len receives the length.
+const unsigned char *decode_stream_obj(const ObjEntry &entry, const unsigned char *file,
+                                       int32_t file_len, Buf &scratch, int32_t *decoded_len,
+                                       const char *label, int32_t *failed);
+
+#endif
