@@ -215,7 +215,6 @@ struct TextCursor {
 struct MarkedSpan {
     int32_t dict_start;
     int32_t dict_end;  // -1 when the span has no inline property list
-    bool blanked;
 };
 
 // Blanks every glyph of the string (literal or hex) that starts at `pos`.
@@ -430,6 +429,7 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
     GlyphList glyphs;
     GlyphList scratch;
     std::vector<MarkedSpan> spans;
+    size_t spans_blanked = 0;  // the open spans below this depth are already blanked
     const size_t search_len = search != nullptr ? std::strlen(search) : 0;
     const int32_t search_n = static_cast<int32_t>(search_len > INT32_MAX ? INT32_MAX : search_len);
     bool changed = false;      // content edited outside the glyphs that paint boxes
@@ -444,10 +444,11 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                                         regions, region_count, page, match_counter);
         glyphs.clear();
         if (hits == 0) return;
-        for (MarkedSpan &span : spans) {
-            if (span.blanked || span.dict_end < 0) continue;
-            span.blanked = true;
-            if (blank_alternate_text(content, span.dict_start, span.dict_end, scratch))
+        // Every open span holds the glyphs; each is blanked once.
+        for (; spans_blanked < spans.size(); ++spans_blanked) {
+            const MarkedSpan &span = spans[spans_blanked];
+            if (span.dict_end >= 0 &&
+                blank_alternate_text(content, span.dict_start, span.dict_end, scratch))
                 changed = true;
         }
     };
@@ -589,11 +590,12 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                 const int32_t end = inline_image_end(content, len, q);
                 if (end >= 0) q = end;
             } else if (std::strcmp(kw, "BDC") == 0) {
-                spans.push_back({last_dict, last_dict >= 0 ? last_dict_end : -1, false});
+                spans.push_back({last_dict, last_dict >= 0 ? last_dict_end : -1});
             } else if (std::strcmp(kw, "BMC") == 0) {
-                spans.push_back({-1, -1, false});
+                spans.push_back({-1, -1});
             } else if (std::strcmp(kw, "EMC") == 0) {
                 if (!spans.empty()) spans.pop_back();
+                if (spans_blanked > spans.size()) spans_blanked = spans.size();
             }
             tc.operand_count = 0;
             last_dict = last_dict_end = -1;
