@@ -60,7 +60,7 @@ INKVEIL_API int inkveil_region(const char *input_path, const char *output_path, 
             set_error("page number must be >= 1 (got %d)", page);
             return 0;
         }
-        if (!(width > 0) || !(height > 0)) {
+        if (0 >= width || 0 >= height) {
             set_error("invalid region dimensions: width and height must be positive");
             return 0;
         }

@@ -28,7 +28,7 @@ bool validate_regions(const Region *regions, int32_t region_count, int32_t page_
                       static_cast<long>(k), static_cast<long>(page_count));
             return false;
         }
-        if (!(region.width > 0) || !(region.height > 0)) {
+        if (0 >= region.width || 0 >= region.height) {
             set_error("region %ld has invalid non-positive dimensions: %.2fx%.2f",
                       static_cast<long>(k), static_cast<double>(region.width),
                       static_cast<double>(region.height));
