@@ -1,1 +1,206 @@
+// Dictionary access helpers: questions about an object's dictionary, answered
+// textually over its dictionary text, and editable copies of that text.
+#include <cstring>
+
 #include "document.h"
+
+namespace {
+
+// The dictionary text of `entry` over the file bytes [0, size): a member's own
+// text, or the bytes from the dictionary start to the "stream" keyword, the
+// "endobj" or the end of the file. Absent when the entry has no dictionary.
+DictRange dict_range_of(const unsigned char *bytes, int32_t size, const ObjEntry &entry) {
+    DictRange range;
+    if (entry.compressed) {
+        if (entry.text == nullptr || entry.text_len <= 0) return range;
+        range.bytes = entry.text;
+        range.end = entry.text_len;
+        return range;
+    }
+    if (bytes == nullptr || entry.dict_pos < 0 || entry.dict_pos >= size) return range;
+    int32_t end = size;
+    if (entry.dict_end > 0)
+        end = entry.dict_end;
+    else if (entry.endobj_pos > 0)
+        end = entry.endobj_pos;
+    if (end > size) end = size;
+    if (end <= entry.dict_pos) return range;
+    range.bytes = bytes;
+    range.start = entry.dict_pos;
+    range.end = end;
+    return range;
+}
+
+// Offset just past the /name token whose slash is at `slash`.
+int64_t after_token(int32_t slash, const char *name) {
+    return static_cast<int64_t>(slash) + 1 + static_cast<int64_t>(std::strlen(name));
+}
+
+// Skips PDF whitespace from a 64-bit offset that may lie at or past `end`.
+int32_t skip_ws_from(const unsigned char *bytes, int32_t end, int64_t pos) {
+    if (pos >= end) return end;
+    return skip_pdf_ws(bytes, end, static_cast<int32_t>(pos));
+}
+
+// First offset at or after `pos` that holds a space character or a delimiter,
+// or `end`: where a name that starts at `pos` stops.
+int32_t name_end(const unsigned char *bytes, int32_t end, int32_t pos) {
+    while (pos < end && !is_space_char(bytes[pos]) && !is_delimiter(bytes[pos])) ++pos;
+    return pos;
+}
+
+DictText alloc_text(uint64_t size) {
+    return DictText(static_cast<char *>(std::malloc(size)));
+}
+
+}  // namespace
+
+const ObjEntry *doc_find_obj(const Doc &doc, int32_t num) {
+    for (const ObjEntry &entry : doc.objs)
+        if (entry.num == num) return &entry;
+    return nullptr;
+}
+
+DictRange obj_dict_range(const Doc &doc, const ObjEntry &entry) {
+    // Never trust size beyond the bytes actually held.
+    int32_t size = doc.size;
+    if (size < 0) size = 0;
+    if (static_cast<uint64_t>(size) > doc.data.size()) size = static_cast<int32_t>(doc.data.size());
+    return dict_range_of(doc.data.empty() ? nullptr : doc.data.data(), size, entry);
+}
+
+DictText obj_dict_text(const Doc &doc, const ObjEntry &entry) {
+    const DictRange r = obj_dict_range(doc, entry);
+    if (r.bytes == nullptr || r.end - r.start < 2) return nullptr;
+    if (r.bytes[r.start] != '<' || r.bytes[r.start + 1] != '<') return nullptr;
+    // The same closing rule as every other scanner, hex strings included.
+    const int32_t close = rd_dict_close(r.bytes, r.end, r.start, r.end);
+    if (close < 0) return nullptr;
+    const int32_t stop = close + 2;  // just past the closing ">>"
+    const uint64_t length = static_cast<uint64_t>(stop - r.start);
+    DictText text = alloc_text(4 * length + 8);
+    if (!text) return nullptr;
+    // A NUL byte becomes the octal escape \000 so that the copy stays one
+    // NUL-terminated text.
+    char *out = text.get();
+    for (int32_t i = r.start; i < stop; ++i) {
+        const unsigned char c = r.bytes[i];
+        if (c == 0) {
+            std::memcpy(out, "\\000", 4);
+            out += 4;
+        } else {
+            *out++ = static_cast<char>(c);
+        }
+    }
+    *out = '\0';
+    return text;
+}
+
+DictText dict_append_before_close(DictText text, const char *insert) {
+    if (!text || insert == nullptr) return text;
+    const char *old = text.get();
+    const size_t length = std::strlen(old);
+    if (length < 2) return text;
+    // The final ">>", past any trailing line blanks; the second byte is the
+    // earliest place it can end.
+    size_t last = length - 1;
+    while (last >= 1 && is_line_blank(static_cast<unsigned char>(old[last]))) --last;
+    if (last < 1 || old[last] != '>' || old[last - 1] != '>') return text;
+    const size_t keep = last - 1;  // bytes before the final ">>"
+    const size_t insert_len = std::strlen(insert);
+    DictText grown = alloc_text(static_cast<uint64_t>(length) + insert_len + 8);
+    if (!grown) return text;
+    char *out = grown.get();
+    std::memcpy(out, old, keep);
+    std::memcpy(out + keep, insert, insert_len);
+    std::memcpy(out + keep + insert_len, " >>", 4);  // with its NUL
+    return grown;
+}
+
+int obj_has_key(const Doc &doc, const ObjEntry &entry, const char *key) {
+    const DictRange r = obj_dict_range(doc, entry);
+    if (r.bytes == nullptr) return 0;
+    return find_name(r.bytes, r.end, r.start, r.end, key) >= 0 ? 1 : 0;
+}
+
+int obj_type(const unsigned char *bytes, int32_t size, const ObjEntry &entry) {
+    const DictRange r = dict_range_of(bytes, size, entry);
+    if (r.bytes == nullptr) return 0;
+    const unsigned char *b = r.bytes;
+    const int64_t end = r.end;
+    for (int32_t slash = find_name(b, r.end, r.start, r.end, "Type"); slash >= 0;
+         slash = find_name(b, r.end, slash + 1, r.end, "Type")) {
+        const int64_t p = skip_ws_from(b, r.end, after_token(slash, "Type"));
+        if (p + 4 >= end || b[p] != '/' || std::memcmp(b + p + 1, "Page", 4) != 0) continue;
+        if (p + 5 >= end || !is_alnum(b[p + 5])) return 1;
+        if (b[p + 5] == 's' && (p + 6 >= end || !is_alnum(b[p + 6]))) return 2;
+    }
+    return 0;
+}
+
+int obj_name_is(const Doc &doc, const ObjEntry &entry, const char *key, const char *value) {
+    const DictRange r = obj_dict_range(doc, entry);
+    if (r.bytes == nullptr) return 0;
+    const size_t value_len = std::strlen(value);
+    for (int32_t slash = find_name(r.bytes, r.end, r.start, r.end, key); slash >= 0;
+         slash = find_name(r.bytes, r.end, slash + 1, r.end, key)) {
+        const int32_t p = skip_ws_from(r.bytes, r.end, after_token(slash, key));
+        if (p >= r.end || r.bytes[p] != '/') continue;
+        const int32_t stop = name_end(r.bytes, r.end, p + 1);
+        if (static_cast<size_t>(stop - (p + 1)) == value_len &&
+            std::memcmp(r.bytes + p + 1, value, value_len) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+int32_t obj_ref_value(const Doc &doc, const ObjEntry &entry, const char *key) {
+    const DictRange r = obj_dict_range(doc, entry);
+    if (r.bytes == nullptr) return 0;
+    for (int32_t slash = find_name(r.bytes, r.end, r.start, r.end, key); slash >= 0;
+         slash = find_name(r.bytes, r.end, slash + 1, r.end, key)) {
+        // find_name guarantees the token fits, so this stays within the range.
+        int32_t p = static_cast<int32_t>(after_token(slash, key));
+        const int32_t value = parse_int_at(r.bytes, r.end, &p);
+        if (value > 0) return value;
+    }
+    return 0;
+}
+
+void strip_dict_entry(char *text, const char *key) {
+    if (text == nullptr || key == nullptr) return;
+    const size_t total = std::strlen(text);
+    if (total > static_cast<size_t>(INT32_MAX)) return;
+    auto *b = reinterpret_cast<unsigned char *>(text);
+    const int32_t end = static_cast<int32_t>(total);
+    const size_t key_len = std::strlen(key);
+
+    int32_t p = skip_pdf_ws(b, end, 0);
+    if (p + 1 >= end || b[p] != '<' || b[p + 1] != '<') return;
+    p += 2;
+    // Walk the top level key by key, stepping over each value whole, so that
+    // keys of nested dictionaries and names inside strings are never touched.
+    for (;;) {
+        p = skip_pdf_ws(b, end, p);
+        if (p >= end) return;
+        if (b[p] != '/') {
+            if (b[p] == '>' && p + 1 < end && b[p + 1] == '>') return;  // the closing ">>"
+            // A stray token where a key should be: step over it.
+            const int32_t next = skip_pdf_value(b, end, p);
+            if (next < 0) return;
+            p = next > p ? next : p + 1;
+            continue;
+        }
+        const int32_t key_end = name_end(b, end, p + 1);
+        const int32_t value_end = skip_pdf_value(b, end, key_end);
+        if (value_end < 0) return;  // no value, or one that is never closed
+        if (static_cast<size_t>(key_end - (p + 1)) == key_len &&
+            std::memcmp(b + p + 1, key, key_len) == 0) {
+            int32_t from = p;
+            if (from > 0 && (b[from - 1] == ' ' || b[from - 1] == '\t')) --from;
+            std::memmove(b + from, b + value_end, static_cast<size_t>(end - value_end) + 1);
+            return;
+        }
+        p = value_end > key_end ? value_end : key_end;
+    }
+}

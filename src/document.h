@@ -87,7 +87,9 @@ int obj_name_is(const Doc &doc, const ObjEntry &entry, const char *key, const ch
 // The first positive integer after an occurrence of /key, else 0.
 int32_t obj_ref_value(const Doc &doc, const ObjEntry &entry, const char *key);
 // Removes, in place, the first entry of the dictionary itself whose key is
-// /key, never a key of a nested dictionary.
+// exactly /key, with its value and one space or tab before it. Only the top
+// level is walked: keys of nested dictionaries and names inside strings or
+// arrays are never touched. Blanks after the value stay.
 void strip_dict_entry(char *text, const char *key);
 
 #endif
