@@ -5,10 +5,19 @@
 #include <cstdint>
 
 // Decodes `source_len` bytes of zlib-wrapped DEFLATE data into `dest`, which
-// holds at most `dest_cap` bytes (at most 2^30) and is never grown. Returns 0
-// and sets *produced to the number of bytes written, or -1 with *produced 0
-// on any failure (bad header, data cut short, corrupt data, output too large).
-// Allocates nothing; safe to call from several threads at once.
+// holds at most `dest_cap` bytes and is never grown. Of the zlib wrapper only
+// the method (8) and the preset-dictionary bit (must be clear) are checked;
+// the Adler-32 trailer and anything after the final block are ignored.
+// Returns:
+//    0  success; *produced is the number of bytes written;
+//   -2  the data decoded correctly so far but the output does not fit: the
+//       destination was full when a literal, a copy or a stored block needed
+//       room. A larger destination may succeed;
+//   -1  any other failure: a capacity above 2^30 (refused before the input is
+//       read), a bad header, data cut short, or corrupt data.
+// On every failure *produced is 0 and the contents of `dest` are undefined.
+// Allocates nothing and keeps no state between calls; safe to call from
+// several threads at once.
 int inflate_decompress(const unsigned char *source, uint64_t source_len, unsigned char *dest,
                        uint64_t dest_cap, uint64_t *produced);
 
