@@ -4,12 +4,10 @@
 
 #include "document.h"
 
-namespace {
-
 // The dictionary text of `entry` over the file bytes [0, size): a member's own
 // text, or the bytes from the dictionary start to the "stream" keyword, the
 // "endobj" or the end of the file. Absent when the entry has no dictionary.
-DictRange dict_range_of(const unsigned char *bytes, int32_t size, const ObjEntry &entry) {
+DictRange dict_range_in(const unsigned char *bytes, int32_t size, const ObjEntry &entry) {
     DictRange range;
     if (entry.compressed) {
         if (entry.text == nullptr || entry.text_len <= 0) return range;
@@ -30,6 +28,8 @@ DictRange dict_range_of(const unsigned char *bytes, int32_t size, const ObjEntry
     range.end = end;
     return range;
 }
+
+namespace {
 
 // Offset just past the /name token whose slash is at `slash`.
 int64_t after_token(int32_t slash, const char *name) {
@@ -66,7 +66,7 @@ DictRange obj_dict_range(const Doc &doc, const ObjEntry &entry) {
     int32_t size = doc.size;
     if (size < 0) size = 0;
     if (static_cast<uint64_t>(size) > doc.data.size()) size = static_cast<int32_t>(doc.data.size());
-    return dict_range_of(doc.data.empty() ? nullptr : doc.data.data(), size, entry);
+    return dict_range_in(doc.data.empty() ? nullptr : doc.data.data(), size, entry);
 }
 
 DictText obj_dict_text(const Doc &doc, const ObjEntry &entry) {
@@ -124,7 +124,7 @@ int obj_has_key(const Doc &doc, const ObjEntry &entry, const char *key) {
 }
 
 int obj_type(const unsigned char *bytes, int32_t size, const ObjEntry &entry) {
-    const DictRange r = dict_range_of(bytes, size, entry);
+    const DictRange r = dict_range_in(bytes, size, entry);
     if (r.bytes == nullptr) return 0;
     const unsigned char *b = r.bytes;
     const int64_t end = r.end;

@@ -68,6 +68,8 @@ struct DictRange {
     int32_t end = 0;
 };
 DictRange obj_dict_range(const Doc &doc, const ObjEntry &entry);
+// The same over the file bytes [0, size) of a document.
+DictRange dict_range_in(const unsigned char *bytes, int32_t size, const ObjEntry &entry);
 
 // A heap-allocated NUL-terminated dictionary text owned by its holder.
 using DictText = std::unique_ptr<char[], FreeDeleter>;

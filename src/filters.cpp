@@ -29,13 +29,6 @@ constexpr uint64_t kMaxInflated = uint64_t{1} << 30;  // FlateDecode output cap:
 // How one filter step ended.
 enum class Step { ok, out_of_memory, bad_data };
 
-int hex_value(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // ASCIIHexDecode: pairs of hexadecimal digits, white space ignored, ">" ends
 // the data; an odd final digit is completed with 0.
 Step decode_hex(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
@@ -46,7 +39,7 @@ Step decode_hex(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &
     int pending = -1;
     for (uint64_t i = 0; i < in_len; ++i) {
         const unsigned char c = in[i];
-        const int digit = hex_value(c);
+        const int digit = hex_digit_value(c);
         if (digit >= 0) {
             if (pending < 0) {
                 pending = digit;
@@ -162,12 +155,7 @@ const unsigned char *decode_stream_obj(const ObjEntry &entry, const unsigned cha
         return raw;
     }
 
-    int32_t dict_stop = file_len;
-    if (entry.dict_end > 0)
-        dict_stop = entry.dict_end;
-    else if (entry.endobj_pos > 0)
-        dict_stop = entry.endobj_pos;
-    if (dict_stop > file_len) dict_stop = file_len;
+    const int32_t dict_stop = dict_range_in(file, file_len, entry).end;
     const int32_t key = find_name(file, file_len, entry.dict_pos, dict_stop, "Filter");
     if (key < 0) {
         *decoded_len = static_cast<int32_t>(stream_len);

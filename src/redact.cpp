@@ -14,13 +14,6 @@
 
 namespace {
 
-int hex_value(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 void add_glyph(GlyphList &list, unsigned char code, int32_t start, int32_t end, bool hex,
                double *x, double y, double font_size, const uint16_t *widths) {
     Glyph glyph;
@@ -108,7 +101,7 @@ int32_t parse_hex_glyphs(const unsigned char *content, int32_t len, int32_t pos,
                           y, font_size, widths);
             return i + 1;
         }
-        const int v = hex_value(c);
+        const int v = hex_digit_value(c);
         if (v < 0) continue;  // white space and junk between digits are ignored
         if (pending < 0) {
             pending = v;
@@ -135,7 +128,7 @@ void redact_glyph(unsigned char *content, const Glyph &glyph) {
     // pair can appear; a lone final digit already reads as "20".
     content[glyph.src_start] = '2';
     const int32_t last = glyph.src_end - 1;
-    if (last > glyph.src_start && hex_value(content[last]) >= 0) content[last] = '0';
+    if (last > glyph.src_start && hex_digit_value(content[last]) >= 0) content[last] = '0';
 }
 
 bool region_on_page(const Region &region, int page) {

@@ -49,6 +49,13 @@ inline bool is_delimiter(unsigned char c) {
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 inline bool is_alpha(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline bool is_alnum(unsigned char c) { return is_digit(c) || is_alpha(c); }
+// The value of a hexadecimal digit, or -1.
+inline int hex_digit_value(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 inline unsigned char ascii_lower(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
