@@ -18,11 +18,13 @@ struct ObjEntry {
     int32_t dict_pos = -1;    // the '<' that begins the value when it starts with '<'; -1 for members
     int32_t dict_end = -1;    // stream objects: the "stream" keyword
     int32_t data_start = -1;  // stream objects: first byte of stream data (0 for members)
-    int32_t data_end = -1;    // stream objects: one past the last data byte (0 for members)
+    // Stream objects: one past the last data byte, from /Length when "endstream"
+    // follows it, else the first "endstream"; -1 when neither ends it (0 for members).
+    int32_t data_end = -1;
     int32_t endobj_pos = -1;  // the "endobj" keyword, or just past ">>" when it is missing
     int32_t obj_end = -1;     // just past the object
     int32_t obj_start = 0;    // first digit of the object header (0 for members)
-    int32_t stream_len = -1;  // stream objects: bytes of stream data
+    int32_t stream_len = -1;  // stream objects: data_end - data_start, or -1
     int32_t has_stream = 0;   // 1 when the dictionary is followed by "stream"
     int32_t compressed = 0;   // 1 for a member of an object stream
     const unsigned char *text = nullptr;  // members: their text inside Doc::objstm_bufs
@@ -52,6 +54,11 @@ struct Doc {
 };
 
 // Loads the PDF at `path`. Returns 0, or -1 with g_err set and `doc` empty.
+// The table holds every "num gen obj" header of the file except those inside
+// the data of a stream whose /Length is trusted, plus the members of object
+// streams; of several definitions of one number, the one standing last in the
+// file survives (a member stands where its object stream does). A missing
+// catalog or page tree is not a failure: `pages` is then empty.
 int doc_load(const char *path, Doc &doc);
 // Releases everything the Doc holds and resets every field.
 void doc_free(Doc &doc);
