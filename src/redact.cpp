@@ -308,21 +308,58 @@ bool blank_alternate_text(unsigned char *content, int32_t start, int32_t end,
     return changed;
 }
 
-// The text that closes the string, hex string, inline dictionary or array
-// opened at `start` and left open at the end of the content, so that the
-// painted block that follows is read as operators.
+// Offset of the next LF or CR at or after `pos`, or `len`: where a comment
+// that starts before `pos` ends.
+int32_t comment_end(const unsigned char *content, int32_t len, int32_t pos) {
+    while (pos < len && content[pos] != '\n' && content[pos] != '\r') ++pos;
+    return pos;
+}
+
+// Offset just past the ">>" that closes the inline dictionary whose "<<" is
+// at `pos`, or -1. Literal strings, hex strings and comments inside it are
+// skipped whole: content streams may hold comments anywhere outside strings.
+int32_t skip_inline_dict(const unsigned char *content, int32_t len, int32_t pos) {
+    int64_t depth = 0;
+    int32_t p = pos;
+    while (p + 1 < len) {
+        const unsigned char c = content[p];
+        if (c == '<' && content[p + 1] == '<') {
+            ++depth;
+            p += 2;
+        } else if (c == '>' && content[p + 1] == '>') {
+            p += 2;
+            if (--depth == 0) return p;
+        } else if (c == '<') {
+            const void *gt = std::memchr(content + p + 1, '>', static_cast<size_t>(len - p - 1));
+            if (gt == nullptr) return -1;
+            p = static_cast<int32_t>(static_cast<const unsigned char *>(gt) - content) + 1;
+        } else if (c == '(') {
+            p = literal_string_end(content, len, p);
+            if (p < 0) return -1;
+        } else if (c == '%') {
+            p = comment_end(content, len, p);
+        } else {
+            ++p;
+        }
+    }
+    return -1;
+}
+
+// The text that closes the strings, hex strings, inline dictionaries and
+// arrays opened from `start` on and still open at the end of the content, so
+// that the painted block that follows is read as operators. It starts with a
+// newline, which also ends a trailing comment and turns a dangling backslash
+// into a line continuation.
 std::string closing_text(const unsigned char *content, int32_t len, int32_t start) {
     struct Open {
         char kind;  // '(' literal string, '<' hex string, 'd' dictionary, '[' array
         int64_t depth;
     };
     std::vector<Open> open;
-    bool dangling_backslash = false;
     for (int32_t i = start; i < len;) {
         const unsigned char c = content[i];
         if (!open.empty() && open.back().kind == '(') {
             if (c == '\\') {
-                if (i + 1 >= len) dangling_backslash = true;
                 i += 2;
                 continue;
             }
@@ -330,6 +367,9 @@ std::string closing_text(const unsigned char *content, int32_t len, int32_t star
             if (c == ')' && --open.back().depth == 0) open.pop_back();
         } else if (!open.empty() && open.back().kind == '<') {
             if (c == '>') open.pop_back();
+        } else if (c == '%') {
+            i = comment_end(content, len, i);
+            continue;
         } else if (c == '(') {
             open.push_back({'(', 1});
         } else if (c == '<') {
@@ -349,16 +389,12 @@ std::string closing_text(const unsigned char *content, int32_t len, int32_t star
             open.pop_back();
         }
         ++i;
-        if (open.empty()) return {};
     }
-    std::string text;
+    if (open.empty()) return {};
+    std::string text = "\n";
     for (auto it = open.rbegin(); it != open.rend(); ++it) {
         switch (it->kind) {
-            case '(':
-                // A trailing backslash would escape the closing parenthesis.
-                if (dangling_backslash && it == open.rbegin()) text += ' ';
-                text.append(static_cast<size_t>(it->depth), ')');
-                break;
+            case '(': text.append(static_cast<size_t>(it->depth), ')'); break;
             case '<': text += '>'; break;
             case 'd': text += ">>"; break;
             default: text += ']'; break;
@@ -367,18 +403,18 @@ std::string closing_text(const unsigned char *content, int32_t len, int32_t star
     return text;
 }
 
-// Offset just past the "EI" that ends the inline image whose data follows the
-// ID operator ending at `data_start`: "EI" preceded by white space and
-// followed by white space or the end. -1 when there is none.
+// Offset just past the "EI" that ends the inline image whose data follows
+// the ID operator ending at `data_start`, or -1. The first "EI" followed by
+// white space or the end is taken, whatever precedes it: ending the image
+// too early can only make more bytes read as text, never fewer.
 int32_t inline_image_end(const unsigned char *content, int32_t len, int32_t data_start) {
     auto is_white = [](unsigned char c) { return is_pdf_ws(c) || is_space_char(c); };
-    for (int32_t m = data_start + 1; m + 1 < len; ++m) {
+    for (int64_t m = static_cast<int64_t>(data_start) + 1; m + 1 < len; ++m) {
         const void *hit = std::memchr(content + m, 'E', static_cast<size_t>(len - 1 - m));
         if (hit == nullptr) return -1;
-        m = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - content);
-        if (content[m + 1] == 'I' && is_white(content[m - 1]) &&
-            (m + 2 == len || is_white(content[m + 2])))
-            return m + 2;
+        m = static_cast<const unsigned char *>(hit) - content;
+        if (content[m + 1] == 'I' && (m + 2 == len || is_white(content[m + 2])))
+            return static_cast<int32_t>(m + 2);
     }
     return -1;
 }
@@ -427,8 +463,20 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
     const int32_t search_n = static_cast<int32_t>(search_len > INT32_MAX ? INT32_MAX : search_len);
     bool changed = false;      // content edited outside the glyphs that paint boxes
     bool in_text = false;      // between BT and ET
-    int32_t open_tail = -1;    // start of a construct that may run to the end
+    int32_t open_tail = -1;    // start of the first construct that may run to the end
     int32_t last_dict = -1, last_dict_end = -1;  // the inline dictionary before the operator
+    bool after_bi = false;     // the previous keyword was BI
+    bool image_open = false;   // an inline image whose EI never comes
+    int32_t no_ei_from = -1;   // no inline image end lies at or after this offset
+
+    // Scans of inline dictionaries that never close each run to the end of the
+    // content; past this budget later ones are stepped into unscanned, so that
+    // hostile content stays linear.
+    int64_t dict_scan_budget = 4 * static_cast<int64_t>(len) + (1 << 20);
+
+    auto note_open = [&](int32_t start) {
+        if (open_tail < 0 || start < open_tail) open_tail = start;
+    };
 
     // Blanks glyphs of the current unit and the alternate text of every open
     // marked-content span that holds them.
@@ -445,13 +493,18 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                 changed = true;
         }
     };
-    // Skips an inline dictionary at `p`; in text mode its strings are searched.
+    // Skips the inline dictionary at `p` and returns the offset past it; in
+    // text mode its strings are searched. One that is never closed is
+    // stepped into instead, so that nothing after it escapes the walk.
     auto inline_dict = [&](int32_t p) -> int32_t {
-        const int32_t end = skip_pdf_value(content, len, p);
-        if (search_len > 0 &&
+        const int32_t end = dict_scan_budget > 0 ? skip_inline_dict(content, len, p) : -1;
+        if (dict_scan_budget > 0 && search_len > 0 &&
             blank_dict_strings(content, p, end < 0 ? len : end, search, search_len, scratch) > 0)
             changed = true;
-        return end;
+        if (end >= 0) return end;
+        dict_scan_budget -= 2 * static_cast<int64_t>(len - p);
+        note_open(p);
+        return p + 2;
     };
 
     int32_t p = 0;
@@ -471,26 +524,26 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                          : parse_hex_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
                                             tc.widths, glyphs);
             finish_unit(tc.font_size);
-            if (end >= len - 1) open_tail = p;
+            if (end >= len - 1) note_open(p);
             p = end;
         } else if (b == '<') {
             const int32_t end = inline_dict(p);
-            if (end < 0) {
-                open_tail = p;
-                break;
+            if (end > p + 2) {
+                last_dict = p;
+                last_dict_end = end;
             }
-            last_dict = p;
-            last_dict_end = end;
             p = end;
         } else if (b == '[') {
             // All strings of one array share one glyph list, so a match may
             // cross from one string into the next; numbers move the cursor.
             const int32_t start = p++;
-            bool closed = false, stop = false;
+            bool closed = false;
             while (p < len) {
                 const unsigned char c = content[p];
                 if (is_space_char(c)) {
                     ++p;
+                } else if (c == '%') {
+                    p = comment_end(content, len, p);
                 } else if (c == ']') {
                     ++p;
                     closed = true;
@@ -499,12 +552,7 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                     p = parse_literal_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
                                              tc.widths, glyphs);
                 } else if (c == '<' && p + 1 < len && content[p + 1] == '<') {
-                    const int32_t end = inline_dict(p);
-                    if (end < 0) {
-                        stop = true;
-                        break;
-                    }
-                    p = end;
+                    p = inline_dict(p);
                 } else if (c == '<') {
                     p = parse_hex_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
                                          tc.widths, glyphs);
@@ -518,8 +566,7 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                 }
             }
             finish_unit(tc.font_size);
-            if (!closed) open_tail = start;
-            if (stop) break;
+            if (!closed) note_open(start);
         } else if (is_number_start(b)) {
             int32_t q = p;
             const double v = parse_double_at(content, len, &q);
@@ -553,6 +600,9 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                 ++q;
             }
             kw[n] = '\0';
+            // A run of more than 15 letters is split; its pieces are not words.
+            const bool whole_word = p == 0 || !is_alpha(content[p - 1]);
+            const bool is_bi = whole_word && std::strcmp(kw, "BI") == 0;
             const int count = tc.operand_count;
             const double a = count >= 1 ? tc.operands[count - 1] : 0;
             const double bb = count >= 2 ? tc.operands[count - 2] : 0;
@@ -578,10 +628,19 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
                 tc.cur_y -= tc.leading;
             } else if (std::strcmp(kw, "TL") == 0) {
                 tc.leading = a;
-            } else if (std::strcmp(kw, "ID") == 0) {
-                // Inline image data is binary: never read it as text.
-                const int32_t end = inline_image_end(content, len, q);
-                if (end >= 0) q = end;
+            } else if (std::strcmp(kw, "ID") == 0 && after_bi && whole_word) {
+                // Inline image data is binary: never read it as text. Without
+                // an end the bytes are read as content, and no later search
+                // can succeed either.
+                const int32_t end = no_ei_from >= 0 && q >= no_ei_from
+                                        ? -1
+                                        : inline_image_end(content, len, q);
+                if (end >= 0) {
+                    q = end;
+                } else {
+                    image_open = true;
+                    no_ei_from = q;
+                }
             } else if (std::strcmp(kw, "BDC") == 0) {
                 spans.push_back({last_dict, last_dict >= 0 ? last_dict_end : -1});
             } else if (std::strcmp(kw, "BMC") == 0) {
@@ -592,6 +651,7 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
             }
             tc.operand_count = 0;
             last_dict = last_dict_end = -1;
+            after_bi = is_bi;
             p = q;
         } else {
             ++p;
@@ -612,6 +672,7 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
     }
     // Whatever state the content ends in, the block must be read as operators.
     std::string closers = open_tail >= 0 ? closing_text(content, len, open_tail) : std::string();
+    if (image_open) closers += "\nEI";
     if (in_text) closers += "\nET";
     buf_str(out, closers.c_str());
     buf_str(out, "\nq\n");

@@ -86,10 +86,6 @@ int32_t find_kw(const unsigned char *bytes, int32_t size, int32_t start, const c
     return -1;
 }
 
-namespace {
-
-// Offset just past the ')' that closes the literal string whose '(' is at
-// `pos`, or -1 when the range ends first.
 int32_t literal_string_end(const unsigned char *bytes, int32_t end, int32_t pos) {
     int64_t depth = 1;
     int64_t i = static_cast<int64_t>(pos) + 1;
@@ -110,6 +106,8 @@ int32_t literal_string_end(const unsigned char *bytes, int32_t end, int32_t pos)
     }
     return -1;
 }
+
+namespace {
 
 // Offset of the first '>' of the ">>" that brings the nesting depth of the
 // dictionary starting at `pos` back to zero, scanning while pos + 1 < limit.

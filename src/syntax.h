@@ -72,8 +72,11 @@ int kw_at(const unsigned char *bytes, int32_t pos, int32_t size, const char *key
 // First offset at or after `start` where kw_at holds, or -1.
 int32_t find_kw(const unsigned char *bytes, int32_t size, int32_t start, const char *keyword);
 
-// Offset just past the literal string whose '(' is at `pos`, or `end` when it
-// is not closed. Backslash escapes and nested parentheses are honoured.
+// Offset just past the ')' that closes the literal string whose '(' is at
+// `pos`, or -1 when the range ends first. Backslash escapes and nested
+// parentheses are honoured.
+int32_t literal_string_end(const unsigned char *bytes, int32_t end, int32_t pos);
+// The same, but `end` when the string is not closed.
 int32_t skip_literal_string(const unsigned char *bytes, int32_t end, int32_t pos);
 // Offset of the first '>' of the ">>" that closes the dictionary whose "<<" is
 // at `pos`, or -1. Literal and hex strings inside are skipped whole.

@@ -263,31 +263,79 @@ TEST(RedactContent, InlineImageDataIsNeverText) {
     auto r = redact(image + "BT (secret) Tj ET", "secret");
     EXPECT_EQ(r.matches, 1);
     EXPECT_EQ(r.content, image + "BT (      ) Tj ET");
-    // Without a closing EI the bytes are read as content.
-    EXPECT_EQ(redact("BI ID (secret) Tj", "secret").matches, 1);
+    struct Case {
+        const char *content;
+        int matches;
+    };
+    const Case cases[] = {
+        {"BI ID (secret) Tj", 1},                              // no EI: read as content
+        {"BI ID \x01 EI BI ID \x02 EI (secret) Tj", 1},        // two images in a row
+        {"BI ID xEI (secret) Tj BI ID y EI", 1},               // the first EI ends the image
+        {"ID (secret) Tj EI", 1},                              // ID without BI is no image
+        {"xxxxxxxxxxxxxxxBI ID (secret) Tj EI", 1},            // BI cut from a longer word
+        {"BI /W 1 xxxxxxxxxxxxxxxID (secret) Tj EI", 1},       // ID cut from a longer word
+    };
+    for (const Case &c : cases) EXPECT_EQ(redact(c.content, "secret").matches, c.matches) << c.content;
 }
 
 TEST(RedactContent, PaintedBlockTakesEffectWhateverTheEndState) {
+    // The region covers the glyph at the origin only. Closers start with a
+    // newline: it ends a trailing comment and makes a dangling backslash a
+    // line continuation.
     struct Case {
         const char *content;
+        const char *output_content;  // the content after redaction
         const char *closers;
     };
     const Case cases[] = {
-        {"BT (abc) Tj ET", ""},
-        {"BT (abc) Tj", "\nET"},
-        {"BT (ab(c", "))\nET"},
-        {"(ab\\", " )"},  // the dangling backslash must not escape the parenthesis
-        {"<41", ">"},
-        {"[(a) (b", ")]"},
-        {"/P <</MCID 0 /Alt (x", ")>>"},
-        {"/P <</A <</B <41", ">>>>>"},
-        {"% a comment", ""},
+        {"BT (abc) Tj ET", "BT ( bc) Tj ET", ""},
+        {"BT (abc) Tj", "BT ( bc) Tj", "\nET"},
+        {"BT (ab(c", "BT ( b(c", "\n))\nET"},
+        {"(ab\\", "( b\\", "\n)"},
+        {"<41", "<20", "\n>"},
+        {"[(a) (b", "[( ) (b", "\n)]"},
+        // An unclosed inline dictionary is stepped into: its strings are read.
+        {"/P <</MCID 0 /Alt (x", "/P <</MCID 0 /Alt ( ", "\n)>>"},
+        {"/P <</A <</B <41", "/P <</A <</B <20", "\n>>>>>"},
+        {"/P <</MCID 0 % note", "/P <</MCID 0 % note", "\n>>"},
+        {"[(a) % note (", "[( ) % note (", "\n]"},
+        {"BT (a) Tj % a comment", "BT ( ) Tj % a comment", "\nET"},
+        {"BI /W 1 ID \x01", "BI /W 1 ID \x01", "\nEI"},
     };
     for (const Case &c : cases) {
         auto r = redact(c.content, nullptr, {{1, 0, 0, 1, 1}});
+        EXPECT_EQ(r.content, c.output_content) << c.content;
         EXPECT_EQ(r.out, r.content + c.closers + block("0.00 0.00 1.00 1.00 re f\n"))
             << c.content;
     }
+}
+
+TEST(RedactContent, CommentsNeverHideText) {
+    struct Case {
+        const char *content;
+        const char *after;
+    };
+    const Case cases[] = {
+        // A "(" in a comment inside a property list or an array is no string.
+        {"/P <</MCID 0 % (\n>> BDC BT (x) Tj ET EMC", "/P <</MCID 0 % (\n>> BDC BT ( ) Tj ET EMC"},
+        {"BT [(a) % (\n] TJ 0 -20 Td (x) Tj ET", "BT [( ) % (\n] TJ 0 -20 Td ( ) Tj ET"},
+    };
+    for (const Case &c : cases) {
+        // The region covers the glyphs at x = 0 on the lines at y = 0 and -20.
+        auto r = redact(c.content, nullptr, {{1, 0, -25, 1, 30}});
+        EXPECT_EQ(r.content, c.after) << c.content;
+    }
+}
+
+TEST(RedactContent, HexStringsAndMixedArrays) {
+    auto r = redact("BT <536563726574> Tj [(Se) 50 <6372> (et)] TJ ET", "secret");
+    EXPECT_EQ(r.matches, 2);
+    EXPECT_EQ(r.content, "BT <202020202020> Tj [(  ) 50 <2020> (  )] TJ ET");
+}
+
+TEST(RedactContent, MatchBoxesComeBeforeRegionBoxes) {
+    auto r = redact("BT 100 700 Td (x) Tj ET", "x", {{1, 0, 0, 10, 10}});
+    EXPECT_EQ(r.out, r.content + block("99.00 696.50 7.00 13.50 re f\n0.00 0.00 10.00 10.00 re f\n"));
 }
 
 TEST(RedactContent, BoxNumbersStayFinite) {
@@ -331,6 +379,13 @@ TEST(RedactContent, AlternateTextOfRedactedSpansIsBlanked) {
     EXPECT_EQ(t.painted, 1);
     EXPECT_EQ(t.matches, 0);
     EXPECT_EQ(t.out, t.content);  // no box was painted
+    // Nested spans: a redacted glyph blanks every span that holds it; a span
+    // opened after the hit is blanked only by a hit of its own.
+    auto nested = redact("/A <</Alt (outer)>> BDC /B <</Alt (inner)>> BDC (a) Tj EMC "
+                         "/C <</Alt (later)>> BDC 50 0 Td (b) Tj EMC EMC",
+                         nullptr, {{1, 0, -5, 3, 10}});
+    EXPECT_EQ(nested.content, "/A <</Alt (     )>> BDC /B <</Alt (     )>> BDC ( ) Tj EMC "
+                              "/C <</Alt (later)>> BDC 50 0 Td (b) Tj EMC EMC");
     // In region mode a property list is never searched.
     EXPECT_EQ(redact("/P <</Alt (x)>> BDC EMC", nullptr, {{2, 0, 0, 1, 1}}).painted, 0);
 }
