@@ -467,6 +467,45 @@ AfterClose after_close_of(HeaderScan &hs, int32_t close) {
     return a;
 }
 
+// The object number and generation of a "num gen obj" header.
+struct Header {
+    int32_t num;
+    int32_t gen;
+    int64_t start;  // the first digit of the number
+};
+
+// Reads the header whose "obj" keyword is at `p`, walking back over line
+// blanks, the generation's digits, line blanks and the number's digits.
+// False when no header with a positive number stands there.
+bool read_header(const unsigned char *b, int32_t p, Header *h) {
+    if (p == 0) return false;
+    int64_t i = static_cast<int64_t>(p) - 1;
+    while (i >= 0 && is_line_blank(b[i])) --i;
+    if (i < 0 || !is_digit(b[i])) return false;
+    const int64_t gen_end = i + 1;
+    while (i >= 0 && is_digit(b[i])) --i;
+    if (i < 0 || !is_line_blank(b[i])) return false;
+    const int64_t gen_start = i + 1;
+    while (i >= 0 && is_line_blank(b[i])) --i;
+    if (i < 0 || !is_digit(b[i])) return false;
+    const int64_t num_end = i + 1;
+    while (i >= 0 && is_digit(b[i])) --i;
+    h->start = i + 1;
+    h->num = digits_value(b, h->start, num_end);
+    h->gen = digits_value(b, gen_start, gen_end);
+    return h->num > 0;
+}
+
+// Where the first object header after `from` and before `to` starts, or -1.
+int64_t next_header_in(const HeaderScan &hs, int64_t from, int64_t to) {
+    for (int32_t k = first_in(hs.idx.obj, from, to); k >= 0;
+         k = first_in(hs.idx.obj, static_cast<int64_t>(k) + 1, to)) {
+        Header h;
+        if (read_header(hs.b, k, &h) && h.start > from) return h.start;
+    }
+    return -1;
+}
+
 // Fills the entry for the value that starts at `q` (just past "obj" and its
 // white space). Returns false when no entry is to be added.
 bool read_object_value(HeaderScan &hs, int32_t p, int32_t q, ObjEntry &e) {
@@ -510,6 +549,13 @@ bool read_object_value(HeaderScan &hs, int32_t p, int32_t q, ObjEntry &e) {
         // ">>" and the "endobj" that was found: the object ends at its ">>".
         if (c >= 0 && first_in(hs.idx.obj, static_cast<int64_t>(c) + 2, endobj) >= 0)
             e.endobj_pos = c + 2;
+        // A dictionary that never closes ends where the next object begins,
+        // not at a distant "endobj" behind it: otherwise every such object's
+        // dictionary text would span all the objects after it.
+        if (c < 0 && is_dict) {
+            const int64_t next = next_header_in(hs, q, endobj);
+            if (next >= 0) e.endobj_pos = static_cast<int32_t>(next);
+        }
     }
     e.obj_end = clamp32(static_cast<int64_t>(e.endobj_pos) + 6);
     return true;
@@ -521,27 +567,12 @@ void scan_headers(Doc &doc, const KeyIndex &idx, Closer &closer) {
     const unsigned char *b = hs.b;
     const int32_t size = hs.size;
     for (int32_t p : idx.obj) {
-        if (p == 0) continue;
-        // Walk back: line blanks, generation digits, line blanks, number digits.
-        int64_t i = static_cast<int64_t>(p) - 1;
-        while (i >= 0 && is_line_blank(b[i])) --i;
-        if (i < 0 || !is_digit(b[i])) continue;
-        const int64_t gen_end = i + 1;
-        while (i >= 0 && is_digit(b[i])) --i;
-        if (i < 0 || !is_line_blank(b[i])) continue;
-        const int64_t gen_start = i + 1;
-        while (i >= 0 && is_line_blank(b[i])) --i;
-        if (i < 0 || !is_digit(b[i])) continue;
-        const int64_t num_end = i + 1;
-        while (i >= 0 && is_digit(b[i])) --i;
-        const int64_t num_start = i + 1;
-        const int32_t num = digits_value(b, num_start, num_end);
-        if (num <= 0) continue;
-
+        Header h;
+        if (!read_header(b, p, &h)) continue;
         ObjEntry e;
-        e.num = num;
-        e.gen = digits_value(b, gen_start, gen_end);
-        e.obj_start = static_cast<int32_t>(num_start);
+        e.num = h.num;
+        e.gen = h.gen;
+        e.obj_start = static_cast<int32_t>(h.start);
         const int32_t q = skip_ws64(b, size, static_cast<int64_t>(p) + 3);
         if (q >= size) continue;
         if (read_object_value(hs, p, q, e)) doc.objs.push_back(e);

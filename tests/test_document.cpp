@@ -239,6 +239,29 @@ TEST(DocumentHeaderScan, RecordedPositions) {
     EXPECT_EQ(l.doc.max_obj_num, 4);
 }
 
+TEST(DocumentHeaderScan, UnclosedDictionaryEndsAtTheNextHeader) {
+    // Neither dictionary closes before the one "endobj" at the end: each ends
+    // where the next object begins, so no dictionary text spans another object.
+    const std::string bytes =
+        "%PDF-1.4\n"
+        "1 0 obj\n<< /Type /Catalog /A (x\n"
+        "2 0 obj\n<< /Kids [3 0 R] /B (\n"
+        "3 0 obj\n<< /Type /Page >>\nendobj\n";
+    Loaded l(bytes);
+    ASSERT_EQ(l.rc, 0) << l.error;
+    ASSERT_EQ(table_nums(l.doc), (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_EQ(l.doc.objs[0].endobj_pos, at(bytes, "2 0 obj"));
+    EXPECT_EQ(l.doc.objs[1].endobj_pos, at(bytes, "3 0 obj"));
+    EXPECT_EQ(obj_has_key(l.doc, l.doc.objs[0], "Kids"), 0);
+    EXPECT_EQ(obj_type(l.doc.data.data(), l.doc.size, l.doc.objs[1]), 0);
+    // A header written inside a string of a dictionary that does close is no
+    // end: the object keeps its "endobj".
+    const std::string quoted = "%PDF-1.4\n1 0 obj\n<< /A (2 0 obj) >>\nendobj\n";
+    Loaded q(quoted);
+    ASSERT_EQ(q.rc, 0) << q.error;
+    EXPECT_EQ(doc_find_obj(q.doc, 1)->endobj_pos, at(quoted, "endobj"));
+}
+
 // ---- Stream extents ------------------------------------------------------------------
 
 // One stream object 4, written as `head` + "stream" + `eol` + `data` + `tail`,
