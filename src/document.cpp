@@ -662,8 +662,10 @@ NumLookup make_num_lookup(const std::vector<ObjEntry> &objs) {
     return nl;
 }
 
-int32_t lookup_num(NumLookup &nl, const std::vector<ObjEntry> &objs,
-                   const std::vector<char> &excluded, int32_t num) {
+// The first entry numbered `num` that is not known to lie inside stream
+// data, as a position in `nl.order`; -1 when there is none.
+int32_t first_candidate(NumLookup &nl, const std::vector<ObjEntry> &objs,
+                        const std::vector<char> &excluded, int32_t num) {
     const auto it = std::lower_bound(nl.order.begin(), nl.order.end(), num,
                                      [&](int32_t a, int32_t n) { return objs[a].num < n; });
     if (it == nl.order.end() || objs[*it].num != num) return -1;
@@ -671,7 +673,7 @@ int32_t lookup_num(NumLookup &nl, const std::vector<ObjEntry> &objs,
     const int32_t count = static_cast<int32_t>(nl.order.size());
     while (cur < count && objs[nl.order[cur]].num == num && excluded[nl.order[cur]]) ++cur;
     if (cur >= count || objs[nl.order[cur]].num != num) return -1;
-    return nl.order[cur];
+    return cur;
 }
 
 struct Extents {
@@ -685,41 +687,55 @@ struct Extents {
 };
 
 constexpr int64_t kUnknown = INT64_MIN;
+// Definitions of one number tried for an indirect /Length: enough for a file
+// that embeds another PDF, bounded so that hostile files stay linear.
+constexpr int kLengthCandidates = 8;
 
-// The /Length of stream entry `i`, or -1 when it is missing or unusable.
-int64_t stream_length(Extents &x, std::vector<ObjEntry> &objs, const std::vector<char> &excluded,
-                      size_t i) {
-    const ObjEntry &e = objs[i];
-    const std::vector<int32_t> &tokens = x.idx.names[kLength];
-    const auto it = std::lower_bound(tokens.begin(), tokens.end(), e.dict_pos);
-    if (it == tokens.end() || static_cast<int64_t>(*it) + 7 > e.dict_end) return -1;
-    LengthValue &lv = x.length_values[it - tokens.begin()];
-    if (!lv.read) lv = read_length_value(x.b, x.size, *it);
-    if (!lv.number) return -1;
-    if (!lv.ref) return lv.v;
-    const int32_t target = lookup_num(x.lookup, objs, excluded, lv.v);
-    if (target < 0 || objs[target].has_stream) return -1;
-    int64_t &value = x.object_ints[target];
-    if (value == kUnknown) value = read_object_int(x.b, x.size, objs[target].obj_start);
-    return value;
+// True when `v` bytes of data from `e.data_start` are followed by "endstream"
+// (after optional white space); sets the stream's extent then.
+bool trust_length(Extents &x, ObjEntry &e, int64_t v) {
+    if (v < 0 || v > static_cast<int64_t>(x.size) - e.data_start) return false;
+    const int32_t end = static_cast<int32_t>(e.data_start + v);
+    const int32_t t = skip_ws_remembered(x.ws, x.b, x.size, end);
+    if (!kw_at(x.b, t, x.size, "endstream")) return false;
+    e.data_end = end;
+    e.stream_len = static_cast<int32_t>(v);
+    e.endobj_pos = first_at(x.idx.endobj, end);
+    e.obj_end = e.endobj_pos >= 0 ? e.endobj_pos + 6 : t + 9;
+    return true;
 }
 
 // Settles where the data of stream entry `i` ends. A /Length is trusted when
 // "endstream" follows the data it delimits; otherwise the data runs to the
-// first "endstream". Returns true for a trusted /Length.
+// first "endstream". An indirect /Length takes the first definition of its
+// object that gives a trusted length and does not lie inside the very data it
+// would delimit (a file embedding another PDF uncompressed holds objects of
+// the same numbers). Returns true for a trusted /Length.
 bool settle_stream(Extents &x, std::vector<ObjEntry> &objs, const std::vector<char> &excluded,
                    size_t i) {
-    const int64_t v = stream_length(x, objs, excluded, i);
     ObjEntry &e = objs[i];
-    if (v >= 0 && v <= static_cast<int64_t>(x.size) - e.data_start) {
-        const int32_t end = static_cast<int32_t>(e.data_start + v);
-        const int32_t t = skip_ws_remembered(x.ws, x.b, x.size, end);
-        if (kw_at(x.b, t, x.size, "endstream")) {
-            e.data_end = end;
-            e.stream_len = static_cast<int32_t>(v);
-            e.endobj_pos = first_at(x.idx.endobj, end);
-            e.obj_end = e.endobj_pos >= 0 ? e.endobj_pos + 6 : t + 9;
-            return true;
+    const std::vector<int32_t> &tokens = x.idx.names[kLength];
+    const auto it = std::lower_bound(tokens.begin(), tokens.end(), e.dict_pos);
+    if (it != tokens.end() && static_cast<int64_t>(*it) + 7 <= e.dict_end) {
+        LengthValue &lv = x.length_values[it - tokens.begin()];
+        if (!lv.read) lv = read_length_value(x.b, x.size, *it);
+        if (lv.number && !lv.ref && trust_length(x, e, lv.v)) return true;
+        if (lv.number && lv.ref) {
+            int32_t at = first_candidate(x.lookup, objs, excluded, lv.v);
+            for (int tried = 0; at >= 0 && at < static_cast<int32_t>(x.lookup.order.size()) &&
+                                tried < kLengthCandidates;
+                 ++at) {
+                const int32_t target = x.lookup.order[at];
+                const ObjEntry &t = objs[target];
+                if (t.num != lv.v) break;
+                ++tried;
+                if (excluded[target] || t.has_stream) continue;
+                int64_t &value = x.object_ints[target];
+                if (value == kUnknown) value = read_object_int(x.b, x.size, t.obj_start);
+                if (value < 0) continue;
+                if (t.obj_start >= e.data_start && t.obj_start - e.data_start < value) continue;
+                if (trust_length(x, e, value)) return true;
+            }
         }
     }
     const int32_t t = first_at(x.idx.endstream, e.data_start);

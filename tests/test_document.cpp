@@ -923,6 +923,9 @@ TEST(DocumentFixtures, RealToolOutputLoads) {
         {"objstm.pdf", 3},           {"qdf.pdf", 3},
         {"linearized.pdf", 3},       {"linearized-objstm.pdf", 3},
         {"ps2pdf.pdf", 2},
+        // An uncompressed embedded PDF whose objects share numbers with the
+        // outer file's, and whose stream has an indirect /Length.
+        {"embedded-pdf-qdf.pdf", 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
