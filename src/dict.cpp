@@ -183,6 +183,10 @@ void strip_dict_entry(char *text, const char *key) {
     for (;;) {
         p = skip_pdf_ws(b, end, p);
         if (p >= end) return;
+        if (b[p] == '%') {  // a comment runs to the end of its line
+            while (p < end && b[p] != '\n' && b[p] != '\r') ++p;
+            continue;
+        }
         if (b[p] != '/') {
             if (b[p] == '>' && p + 1 < end && b[p + 1] == '>') return;  // the closing ">>"
             // A stray token where a key should be: step over it.

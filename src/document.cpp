@@ -533,7 +533,12 @@ bool read_object_value(HeaderScan &hs, int32_t p, int32_t q, ObjEntry &e) {
             }
         }
     }
-    const int32_t endobj = first_at(hs.idx.endobj, q);
+    int32_t endobj = first_at(hs.idx.endobj, q);
+    // A dictionary that closes beyond the first "endobj", with no object
+    // header in between, holds that word inside one of its strings: the
+    // object ends at the first "endobj" after its ">>".
+    if (is_dict && endobj >= 0 && close > endobj && next_header_in(hs, q, close) < 0)
+        endobj = first_at(hs.idx.endobj, static_cast<int64_t>(close) + 2);
     if (endobj < 0) {
         const int32_t c = is_dict ? close : close_within(hs.closer, q, size);
         if (c < 0) return false;
@@ -804,10 +809,13 @@ int32_t dict_int(const Doc &doc, const KeyIndex &idx, IndexedName which, int32_t
 
 // Inflates one object stream and appends its members. `rank` receives the
 // container's file position for each member appended.
-void expand_one(Doc &doc, const Container &c, std::vector<int32_t> &rank) {
+void expand_one(Doc &doc, const Container &c, std::vector<int32_t> &rank, uint64_t &retained) {
     const ObjEntry container = doc.objs[c.index];
     const uint64_t packed = static_cast<uint64_t>(container.data_end - container.data_start);
     uint64_t cap = std::min<uint64_t>(20 * packed + 4096, kInflateLimit);
+    // Beyond the first guess, buffers grow only while all the expanded object
+    // streams together stay within the decoder's limit.
+    const uint64_t limit = std::max(cap, retained < kInflateLimit ? kInflateLimit - retained : 0);
     std::unique_ptr<unsigned char[], FreeDeleter> buf;
     uint64_t produced = 0;
     for (;;) {
@@ -817,8 +825,8 @@ void expand_one(Doc &doc, const Container &c, std::vector<int32_t> &rank) {
         const int rc = inflate_decompress(doc.data.data() + container.data_start, packed, buf.get(),
                                           cap, &produced);
         if (rc == 0) break;
-        if (rc != -2 || cap >= kInflateLimit) return;  // undecodable, or too large
-        cap = std::min<uint64_t>(cap * 2, kInflateLimit);
+        if (rc != -2 || cap >= limit) return;  // undecodable, or too large
+        cap = std::min<uint64_t>(cap * 2, limit);
     }
     if (produced < cap) {  // give back what the guess left unused
         void *fit = std::realloc(buf.get(), produced > 0 ? produced : 1);
@@ -831,12 +839,21 @@ void expand_one(Doc &doc, const Container &c, std::vector<int32_t> &rank) {
     const int32_t len = static_cast<int32_t>(produced);
 
     // The header: n pairs of object number and offset (relative to /First).
-    // A failed read yields -1 and does not move on, so later reads fail too.
-    std::vector<int32_t> nums(static_cast<size_t>(c.n)), offsets(static_cast<size_t>(c.n));
+    // A failed read yields -1 and does not move on, so every later read fails
+    // too: they are not made again.
+    std::vector<int32_t> nums(static_cast<size_t>(c.n), -1), offsets(static_cast<size_t>(c.n), -1);
     int32_t pos = 0;
-    for (int32_t i = 0; i < c.n; ++i) {
-        nums[i] = parse_int_at(data, len, &pos);
-        offsets[i] = parse_int_at(data, len, &pos);
+    bool header_ended = false;
+    auto read_next = [&]() -> int32_t {
+        if (header_ended) return -1;
+        const int32_t before = pos;
+        const int32_t v = parse_int_at(data, len, &pos);
+        if (pos == before) header_ended = true;
+        return v;
+    };
+    for (int32_t i = 0; i < c.n && !header_ended; ++i) {
+        nums[i] = read_next();
+        offsets[i] = read_next();
     }
     bool used = false;
     for (int32_t i = 0; i < c.n; ++i) {
@@ -858,7 +875,10 @@ void expand_one(Doc &doc, const Container &c, std::vector<int32_t> &rank) {
         rank.push_back(container.obj_start);
         used = true;
     }
-    if (used) doc.objstm_bufs.push_back(std::move(buf));
+    if (used) {
+        doc.objstm_bufs.push_back(std::move(buf));
+        retained += produced;
+    }
 }
 
 // Expands every object stream of the table once. Marks the containers (every
@@ -885,22 +905,19 @@ void expand_object_streams(Doc &doc, const KeyIndex &idx, std::vector<char> &is_
         if (n < 1 || n > kMaxObjStmCount || first <= 0) continue;
         found.push_back({i, n, first});
     }
-    // Containers with the same data, /N and /First (headers sharing one
-    // stream) hold the same members, and the last of them outranks the others
-    // for every number: expanding only that one gives the same table.
-    std::vector<size_t> order(found.size());
-    for (size_t k = 0; k < found.size(); ++k) order[k] = k;
-    const auto key = [&](size_t k) {
-        const ObjEntry &e = doc.objs[found[k].index];
-        return std::make_tuple(e.data_start, e.data_end, found[k].n, found[k].first);
-    };
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t c) { return key(a) != key(c) ? key(a) < key(c) : a < c; });
-    std::vector<char> superseded(found.size(), 0);
-    for (size_t k = 0; k + 1 < order.size(); ++k)
-        if (key(order[k]) == key(order[k + 1])) superseded[order[k]] = 1;
+    // Headers that share one "stream" keyword (the later ones written inside
+    // the first one's dictionary) share its data: the stream is expanded once,
+    // for the first of them, so that no file can make it decoded again and
+    // again.
+    std::vector<std::pair<int32_t, size_t>> by_data(found.size());
+    for (size_t k = 0; k < found.size(); ++k) by_data[k] = {doc.objs[found[k].index].data_start, k};
+    std::sort(by_data.begin(), by_data.end());
+    std::vector<char> shared(found.size(), 0);
+    for (size_t k = 1; k < by_data.size(); ++k)
+        if (by_data[k].first == by_data[k - 1].first) shared[by_data[k].second] = 1;
+    uint64_t retained = 0;
     for (size_t k = 0; k < found.size(); ++k)
-        if (!superseded[k]) expand_one(doc, found[k], rank);
+        if (!shared[k]) expand_one(doc, found[k], rank, retained);
 }
 
 // ---- Duplicate resolution -------------------------------------------------------------
@@ -959,6 +976,7 @@ struct PageWalk {
     Doc &doc;
     std::vector<int32_t> where;          // object number -> table index, or -1
     std::vector<unsigned char> visited;  // nodes already entered
+    std::vector<signed char> type;       // obj_type per object number; -1 before the first look
 };
 
 const ObjEntry *walk_find(const PageWalk &w, int32_t num) {
@@ -1004,7 +1022,10 @@ void walk_pages(PageWalk &w, int32_t num, int depth) {
     if (depth == kPageTreeDepth) return;
     const ObjEntry *e = walk_find(w, num);
     if (e == nullptr) return;
-    if (obj_type(w.doc.data.data(), w.doc.size, *e) == 1) {
+    // A node or page listed many times is classified once.
+    signed char &type = w.type[static_cast<size_t>(num)];
+    if (type < 0) type = static_cast<signed char>(obj_type(w.doc.data.data(), w.doc.size, *e));
+    if (type == 1) {
         w.doc.pages.push_back(PageRef{num});
         return;
     }
@@ -1114,8 +1135,9 @@ int load(const char *path, Doc &doc) {
     const int32_t pages = parse_int_at(r.bytes, r.end, &pos);
     if (pages <= 0) return 0;
 
-    PageWalk w{doc, std::vector<int32_t>(static_cast<size_t>(doc.max_obj_num) + 1, -1),
-               std::vector<unsigned char>(static_cast<size_t>(doc.max_obj_num) + 1, 0)};
+    const size_t slots = static_cast<size_t>(doc.max_obj_num) + 1;
+    PageWalk w{doc, std::vector<int32_t>(slots, -1), std::vector<unsigned char>(slots, 0),
+               std::vector<signed char>(slots, -1)};
     for (size_t i = 0; i < doc.objs.size(); ++i) {
         const int32_t num = doc.objs[i].num;
         if (num >= 0 && num <= doc.max_obj_num && w.where[num] < 0)

@@ -324,6 +324,7 @@ TEST(DictStrip, RemovesTheFirstTopLevelEntry) {
         {"<</V 1  \n/B 2>>", "V", "<<  \n/B 2>>"},  // blanks after the value stay
         {"<</A 1 /V>>", "V", "<</A 1>>"},
         {"<</A 1 2 /V 3>>", "V", "<</A 1 2>>"},  // a stray token is stepped over
+        {"<</A 1 % /V x\n/V (secret)>>", "V", "<</A 1 % /V x\n>>"},  // a comment is no entry
         {"<<) /V 1>>", "V", "<<)>>"},
         {"<</A 1>> /V 2", "V", "<</A 1>> /V 2"},  // after the dictionary has closed
         {"<</V [1 2", "V", "<</V [1 2"},          // a value that never closes

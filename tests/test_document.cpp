@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <random>
 #include <string>
@@ -132,6 +133,14 @@ TEST(DocumentLoad, PathFailures) {
     EXPECT_EQ(std::string(g_err),
               with_path(size > 0 ? "read error on %s" : "empty input file: %s", dir));
     expect_empty(doc);
+
+    // A file of 2^31 bytes or more cannot be held with 32-bit offsets. A
+    // sparse file shows it without writing 2 GiB.
+    TempFile big("%PDF-1.4\n");
+    std::filesystem::resize_file(big.path, uint64_t{1} << 31);
+    EXPECT_EQ(doc_load(big.c_str(), doc), -1);
+    EXPECT_EQ(std::string(g_err), with_path("read error on %s", big.path));
+    expect_empty(doc);
 }
 
 TEST(DocumentLoad, FreeIsHarmlessAfterFailureAndTwice) {
@@ -254,6 +263,17 @@ TEST(DocumentHeaderScan, UnclosedDictionaryEndsAtTheNextHeader) {
     EXPECT_EQ(l.doc.objs[1].endobj_pos, at(bytes, "3 0 obj"));
     EXPECT_EQ(obj_has_key(l.doc, l.doc.objs[0], "Kids"), 0);
     EXPECT_EQ(obj_type(l.doc.data.data(), l.doc.size, l.doc.objs[1]), 0);
+    // The word "endobj" inside a string of a dictionary is no end either.
+    const std::string worded =
+        "%PDF-1.4\n1 0 obj\n<< /Type /Page /PieceInfo << /X (see endobj) >> /Contents 4 0 R >>\n"
+        "endobj\n4 0 obj\n(x)\nendobj\n";
+    Loaded w(worded);
+    ASSERT_EQ(w.rc, 0) << w.error;
+    const ObjEntry *page = doc_find_obj(w.doc, 1);
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->endobj_pos, at(worded, "endobj\n4"));
+    EXPECT_EQ(obj_ref_value(w.doc, *page, "Contents"), 4);
+    EXPECT_TRUE(obj_dict_text(w.doc, *page));
     // A header written inside a string of a dictionary that does close is no
     // end: the object keeps its "endobj".
     const std::string quoted = "%PDF-1.4\n1 0 obj\n<< /A (2 0 obj) >>\nendobj\n";
@@ -653,7 +673,8 @@ TEST(DocumentDuplicates, SharedStreamHeadersExpandOnce) {
     // share its stream: every such header is a container of the same data.
     std::string head;
     for (int i = 0; i < 200; ++i)
-        head += std::to_string(100 + i) + " 0 obj <</Type/ObjStm/N 1/First 4 (";
+        head += std::to_string(100 + i) + " 0 obj <</Type/ObjStm/N " + std::to_string(1 + i % 7) +
+            "/First 4 (";
     std::string closes(200, ')');
     const std::string packed = pdftest::zlib_compress("5 0 (five)");
     const std::string bytes = "%PDF-1.5\n1 0 obj\n<< /Type /Catalog >>\nendobj\n" + head + closes +
