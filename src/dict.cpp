@@ -184,7 +184,7 @@ void strip_dict_entry(char *text, const char *key) {
         p = skip_pdf_ws(b, end, p);
         if (p >= end) return;
         if (b[p] == '%') {  // a comment runs to the end of its line
-            while (p < end && b[p] != '\n' && b[p] != '\r') ++p;
+            p = comment_end(b, end, p);
             continue;
         }
         if (b[p] != '/') {

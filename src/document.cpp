@@ -19,7 +19,6 @@
 #include <map>
 #include <new>
 #include <queue>
-#include <tuple>
 #include <utility>
 
 #include "api.h"

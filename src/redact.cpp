@@ -308,43 +308,6 @@ bool blank_alternate_text(unsigned char *content, int32_t start, int32_t end,
     return changed;
 }
 
-// Offset of the next LF or CR at or after `pos`, or `len`: where a comment
-// that starts before `pos` ends.
-int32_t comment_end(const unsigned char *content, int32_t len, int32_t pos) {
-    while (pos < len && content[pos] != '\n' && content[pos] != '\r') ++pos;
-    return pos;
-}
-
-// Offset just past the ">>" that closes the inline dictionary whose "<<" is
-// at `pos`, or -1. Literal strings, hex strings and comments inside it are
-// skipped whole: content streams may hold comments anywhere outside strings.
-int32_t skip_inline_dict(const unsigned char *content, int32_t len, int32_t pos) {
-    int64_t depth = 0;
-    int32_t p = pos;
-    while (p + 1 < len) {
-        const unsigned char c = content[p];
-        if (c == '<' && content[p + 1] == '<') {
-            ++depth;
-            p += 2;
-        } else if (c == '>' && content[p + 1] == '>') {
-            p += 2;
-            if (--depth == 0) return p;
-        } else if (c == '<') {
-            const void *gt = std::memchr(content + p + 1, '>', static_cast<size_t>(len - p - 1));
-            if (gt == nullptr) return -1;
-            p = static_cast<int32_t>(static_cast<const unsigned char *>(gt) - content) + 1;
-        } else if (c == '(') {
-            p = literal_string_end(content, len, p);
-            if (p < 0) return -1;
-        } else if (c == '%') {
-            p = comment_end(content, len, p);
-        } else {
-            ++p;
-        }
-    }
-    return -1;
-}
-
 // The text that closes the strings, hex strings, inline dictionaries and
 // arrays opened from `start` on and still open at the end of the content, so
 // that the painted block that follows is read as operators. It starts with a
@@ -497,7 +460,7 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
     // text mode its strings are searched. One that is never closed is
     // stepped into instead, so that nothing after it escapes the walk.
     auto inline_dict = [&](int32_t p) -> int32_t {
-        const int32_t end = dict_scan_budget > 0 ? skip_inline_dict(content, len, p) : -1;
+        const int32_t end = dict_scan_budget > 0 ? skip_content_dict(content, len, p) : -1;
         if (dict_scan_budget > 0 && search_len > 0 &&
             blank_dict_strings(content, p, end < 0 ? len : end, search, search_len, scratch) > 0)
             changed = true;
@@ -513,10 +476,8 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
         if (is_space_char(b) || b == 0 || b == ')' || b == '>' || b == ']' || b == '}') {
             ++p;
         } else if (b == '%') {
-            int32_t q = p;
-            while (q < len && content[q] != '\n' && content[q] != '\r') ++q;
-            if (q >= len) break;
-            p = q;
+            p = comment_end(content, len, p);
+            if (p >= len) break;
         } else if (b == '(' || (b == '<' && !(p + 1 < len && content[p + 1] == '<'))) {
             const int32_t end =
                 b == '(' ? parse_literal_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
