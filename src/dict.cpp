@@ -61,6 +61,12 @@ const ObjEntry *doc_find_obj(const Doc &doc, int32_t num) {
     return nullptr;
 }
 
+int32_t output_gen(const Doc &doc, int32_t num) {
+    const ObjEntry *entry = doc_find_obj(doc, num);
+    if (entry == nullptr || entry->gen < 1 || entry->gen > 65534) return 0;
+    return entry->gen;
+}
+
 DictRange obj_dict_range(const Doc &doc, const ObjEntry &entry) {
     // Never trust size beyond the bytes actually held.
     int32_t size = doc.size;

@@ -65,6 +65,10 @@ void doc_free(Doc &doc);
 // The first entry with object number `num`, or nullptr (a linear search).
 const ObjEntry *doc_find_obj(const Doc &doc, int32_t num);
 
+// The generation the output gives object `num`: its first entry's generation
+// when that lies in 1..65534, else 0 (also when there is no such object).
+int32_t output_gen(const Doc &doc, int32_t num);
+
 // ---- Dictionary text of an entry ------------------------------------------
 // The byte range that every dictionary lookup searches: a member's own text,
 // or the file bytes from the dictionary start to the "stream" keyword, the
