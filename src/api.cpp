@@ -113,8 +113,7 @@ INKVEIL_API int inkveil_count_matches(const char *input_path, const char *search
             set_error("search_text cannot be empty");
             return -1;
         }
-        set_error("match counting is not available in this build yet");
-        return -1;
+        return count_matches(input_path, search_text);
     });
 }
 

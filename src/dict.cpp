@@ -56,6 +56,11 @@ DictText alloc_text(uint64_t size) {
 }  // namespace
 
 const ObjEntry *doc_find_obj(const Doc &doc, int32_t num) {
+    if (!doc.obj_index.empty()) {
+        if (num < 0 || static_cast<size_t>(num) >= doc.obj_index.size()) return nullptr;
+        const int32_t at = doc.obj_index[static_cast<size_t>(num)];
+        return at < 0 ? nullptr : &doc.objs[static_cast<size_t>(at)];
+    }
     for (const ObjEntry &entry : doc.objs)
         if (entry.num == num) return &entry;
     return nullptr;

@@ -957,6 +957,10 @@ bool resolve_duplicates(Doc &doc, const std::vector<char> &is_container,
     }
     objs.resize(kept);
     doc.max_obj_num = max_num;
+    // Numbers are unique from here on: index them once for every later look-up.
+    doc.obj_index.assign(static_cast<size_t>(max_num) + 1, -1);
+    for (size_t i = 0; i < objs.size(); ++i)
+        if (objs[i].num >= 0) doc.obj_index[static_cast<size_t>(objs[i].num)] = static_cast<int32_t>(i);
     return true;
 }
 
@@ -973,15 +977,11 @@ bool names_catalog(const Doc &doc, const KeyIndex &idx, const ObjEntry &e) {
 
 struct PageWalk {
     Doc &doc;
-    std::vector<int32_t> where;          // object number -> table index, or -1
     std::vector<unsigned char> visited;  // nodes already entered
     std::vector<signed char> type;       // obj_type per object number; -1 before the first look
 };
 
-const ObjEntry *walk_find(const PageWalk &w, int32_t num) {
-    if (num < 0 || static_cast<size_t>(num) >= w.where.size() || w.where[num] < 0) return nullptr;
-    return &w.doc.objs[w.where[num]];
-}
+const ObjEntry *walk_find(const PageWalk &w, int32_t num) { return doc_find_obj(w.doc, num); }
 
 // The kids named by the first /Kids array of a node's dictionary text, at
 // most `cap` of them.
@@ -1135,13 +1135,7 @@ int load(const char *path, Doc &doc) {
     if (pages <= 0) return 0;
 
     const size_t slots = static_cast<size_t>(doc.max_obj_num) + 1;
-    PageWalk w{doc, std::vector<int32_t>(slots, -1), std::vector<unsigned char>(slots, 0),
-               std::vector<signed char>(slots, -1)};
-    for (size_t i = 0; i < doc.objs.size(); ++i) {
-        const int32_t num = doc.objs[i].num;
-        if (num >= 0 && num <= doc.max_obj_num && w.where[num] < 0)
-            w.where[num] = static_cast<int32_t>(i);
-    }
+    PageWalk w{doc, std::vector<unsigned char>(slots, 0), std::vector<signed char>(slots, -1)};
     walk_pages(w, pages, 0);
     return 0;
 }

@@ -51,6 +51,9 @@ struct Doc {
     int32_t root = -1;          // the catalog's object number
     int32_t info = -1;          // the document information object, when in the table
     int32_t max_obj_num = 0;    // largest object number in the table
+    // Object number -> index in `objs` (-1 for none), max_obj_num + 1 entries;
+    // built once the table is final. Empty for a Doc assembled by hand.
+    std::vector<int32_t> obj_index;
 };
 
 // Loads the PDF at `path`. Returns 0, or -1 with g_err set and `doc` empty.
@@ -62,7 +65,7 @@ struct Doc {
 int doc_load(const char *path, Doc &doc);
 // Releases everything the Doc holds and resets every field.
 void doc_free(Doc &doc);
-// The first entry with object number `num`, or nullptr (a linear search).
+// The first entry with object number `num`, or nullptr.
 const ObjEntry *doc_find_obj(const Doc &doc, int32_t num);
 
 // The generation the output gives object `num`: its first entry's generation

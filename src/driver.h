@@ -24,4 +24,9 @@ bool validate_regions(const Region *regions, int32_t region_count, int32_t page_
 int apply_redaction(const char *input_path, const char *output_path, const char *search_text,
                     const Region *regions, int region_count, int red, int green, int blue);
 
+// Counts the occurrences of `search_text` (neither may be NULL or empty) that
+// a text redaction would remove from the pages and the forms they reach.
+// Returns the count, or -1 with g_err set.
+int count_matches(const char *input_path, const char *search_text);
+
 #endif
