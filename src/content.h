@@ -29,4 +29,26 @@ int get_page_content(const Doc &doc, const ObjEntry &page, Buf &out,
 int obj_resources(const Doc &doc, const ObjEntry &entry, int32_t *res_obj,
                   const unsigned char **text, int32_t *text_end, int32_t *dict_pos);
 
+// The length of the Doc's file bytes (its size, never beyond the bytes held),
+// as stream decoding takes it.
+int32_t doc_file_len(const Doc &doc);
+
+// The array that object `entry` holds as its whole value (an object of its
+// own, "n g obj [ ... ] endobj", or an object-stream member). Returns the
+// offset just past its "[" in *bytes (scanned up to *end), or -1 when the
+// object's value is not an array.
+int32_t obj_array_start(const Doc &doc, const ObjEntry &entry, const unsigned char **bytes,
+                        int32_t *end);
+
+// The object number of the indirect reference "n g R" (n > 0, the generation
+// optional) that starts at *pos, moving *pos past the "R"; 0 with *pos
+// unchanged when no reference stands there.
+int32_t ref_at(const unsigned char *bytes, int32_t end, int32_t *pos);
+
+// The next indirect reference "n g R" (n > 0) among the elements of an array
+// from *pos: returns n and moves *pos past the "R", or returns 0 at the
+// closing "]" or the end. Nested dictionaries, arrays and strings are stepped
+// over whole, so the references inside them are not taken.
+int32_t next_array_ref(const unsigned char *bytes, int32_t end, int32_t *pos);
+
 #endif

@@ -103,17 +103,13 @@ Step decode_a85(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &
     return Step::ok;
 }
 
-// FlateDecode into a buffer whose size is fixed before decoding.
+// FlateDecode: a first guess of 20 times the input, grown while it is too small.
 Step decode_flate(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
     uint64_t cap = 20 * in_len + 4096;  // in_len is far below 2^40: no wrap
     if (cap > kMaxInflated) cap = kMaxInflated;
-    out.reset(static_cast<unsigned char *>(std::malloc(cap)));
-    if (!out) return Step::out_of_memory;
-    uint64_t produced = 0;
-    if (inflate_decompress(in, in_len, out.get(), cap, &produced) != 0 || produced > cap)
-        return Step::bad_data;
-    out_len = produced;
-    return Step::ok;
+    const int rc = inflate_growing(in, in_len, cap, kMaxInflated, out, &out_len);
+    if (rc == -2) return Step::out_of_memory;
+    return rc == 0 ? Step::ok : Step::bad_data;
 }
 
 const unsigned char *malformed_filter(const char *label, int32_t *failed) {
@@ -123,6 +119,26 @@ const unsigned char *malformed_filter(const char *label, int32_t *failed) {
 }
 
 }  // namespace
+
+int inflate_growing(const unsigned char *source, uint64_t source_len, uint64_t first_cap,
+                    uint64_t limit, Block &out, uint64_t *produced) {
+    if (limit > kMaxInflated) limit = kMaxInflated;
+    uint64_t cap = first_cap < limit ? first_cap : limit;
+    *produced = 0;
+    for (;;) {
+        out.reset();  // one block at a time, even while growing
+        out.reset(static_cast<unsigned char *>(std::malloc(cap > 0 ? cap : 1)));
+        if (!out) return -2;
+        const int rc = inflate_decompress(source, source_len, out.get(), cap, produced);
+        if (rc == 0 && *produced <= cap) return 0;
+        *produced = 0;
+        if (rc != -2 || cap >= limit) {
+            out.reset();
+            return -1;
+        }
+        cap = cap > limit / 2 ? limit : cap * 2;
+    }
+}
 
 int parse_one_filter(const unsigned char *text, int32_t *pos, int32_t end, FilterList &list) {
     const int32_t p = skip_pdf_ws(text, end, *pos);

@@ -17,6 +17,14 @@ struct FilterList {
 // past it. Returns 0, or -1 with *pos unchanged when no name can be taken.
 int parse_one_filter(const unsigned char *text, int32_t *pos, int32_t end, FilterList &list);
 
+// Inflates zlib data into a malloc'd block of `first_cap` bytes, doubled (up
+// to `limit`, at most 1 GiB) and decoded again while the output does not fit.
+// Returns 0 with `out` holding *produced bytes, -1 when the data is corrupt
+// or needs more than `limit` bytes, -2 when memory runs out.
+int inflate_growing(const unsigned char *source, uint64_t source_len, uint64_t first_cap,
+                    uint64_t limit, std::unique_ptr<unsigned char[], FreeDeleter> &out,
+                    uint64_t *produced);
+
 // Decodes the stream of `entry`. Returns:
 // - nullptr with *failed 0 when the entry is not a stream or is empty;
 // - a pointer into `file` when the stream has no /Filter;
