@@ -479,11 +479,25 @@ void redact_page_content(unsigned char *content, int32_t len, Buf &out, const ch
             p = comment_end(content, len, p);
             if (p >= len) break;
         } else if (b == '(' || (b == '<' && !(p + 1 < len && content[p + 1] == '<'))) {
+            const double start_x = tc.cur_x;
             const int32_t end =
                 b == '(' ? parse_literal_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
                                                 tc.widths, glyphs)
                          : parse_hex_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
                                             tc.widths, glyphs);
+            // A string shown by ' or " goes to the start of the next line
+            // first: move its glyphs there before they are tested.
+            int32_t next = end;
+            while (next < len && is_space_char(content[next])) ++next;
+            if (next < len && (content[next] == '\'' || content[next] == '"')) {
+                const double dx = tc.line_x - start_x;
+                for (Glyph &g : glyphs) {
+                    g.x += dx;
+                    g.y -= tc.leading;
+                }
+                tc.cur_x += dx;
+                tc.cur_y -= tc.leading;
+            }
             finish_unit(tc.font_size);
             if (end >= len - 1) note_open(p);
             p = end;

@@ -219,6 +219,9 @@ TEST(RedactContent, TextPositionOperators) {
         {"BT 20 Tf 5 6 Td 1 2 Td (x) Tj", "5.00 2.00 12.00 25.00"},
         {"BT 0 -14 TD T* (x) Tj", "-1.00 -31.50 7.00 13.50"},  // TD sets the leading
         {"BT 16 TL 3 4 Td T* (x) Tj", "2.00 -15.50 7.00 13.50"},
+        // The quote operators show their string at the start of the next line.
+        {"BT 16 TL 3 4 Td (ab) Tj (x) '", "2.00 -15.50 7.00 13.50"},
+        {"BT 16 TL 3 4 Td (ab) Tj 1 2 <78>\"", "2.00 -15.50 7.00 13.50"},
         {"BT 1 0 0 1 50 60 Tm (x) Tj", "49.00 56.50 7.00 13.50"},
         {"BT 1 0 0 1 50 Tm (x) Tj", "-1.00 -3.50 7.00 13.50"},  // Tm needs six operands
         {"BT (ab) Tj (x) Tj", "9.00 -3.50 7.00 13.50"},          // strings advance the cursor
