@@ -22,7 +22,7 @@
 #include <utility>
 
 #include "api.h"
-#include "inflate.h"
+#include "filters.h"
 
 namespace {
 
@@ -811,28 +811,19 @@ int32_t dict_int(const Doc &doc, const KeyIndex &idx, IndexedName which, int32_t
 void expand_one(Doc &doc, const Container &c, std::vector<int32_t> &rank, uint64_t &retained) {
     const ObjEntry container = doc.objs[c.index];
     const uint64_t packed = static_cast<uint64_t>(container.data_end - container.data_start);
-    uint64_t cap = std::min<uint64_t>(20 * packed + 4096, kInflateLimit);
+    const uint64_t cap = std::min<uint64_t>(20 * packed + 4096, kInflateLimit);
     // Beyond the first guess, buffers grow only while all the expanded object
     // streams together stay within the decoder's limit.
     const uint64_t limit = std::max(cap, retained < kInflateLimit ? kInflateLimit - retained : 0);
     std::unique_ptr<unsigned char[], FreeDeleter> buf;
     uint64_t produced = 0;
-    for (;;) {
-        buf.reset();
-        buf.reset(static_cast<unsigned char *>(std::malloc(cap)));
-        if (!buf) return;
-        const int rc = inflate_decompress(doc.data.data() + container.data_start, packed, buf.get(),
-                                          cap, &produced);
-        if (rc == 0) break;
-        if (rc != -2 || cap >= limit) return;  // undecodable, or too large
-        cap = std::min<uint64_t>(cap * 2, limit);
-    }
-    if (produced < cap) {  // give back what the guess left unused
-        void *fit = std::realloc(buf.get(), produced > 0 ? produced : 1);
-        if (fit != nullptr) {
-            (void)buf.release();
-            buf.reset(static_cast<unsigned char *>(fit));
-        }
+    if (inflate_growing(doc.data.data() + container.data_start, packed, cap, limit, buf,
+                        &produced) != 0)
+        return;  // undecodable, too large, or out of memory
+    // Give back what the guess left unused.
+    if (void *fit = std::realloc(buf.get(), produced > 0 ? produced : 1); fit != nullptr) {
+        (void)buf.release();
+        buf.reset(static_cast<unsigned char *>(fit));
     }
     const unsigned char *data = buf.get();
     const int32_t len = static_cast<int32_t>(produced);
