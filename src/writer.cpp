@@ -1,13 +1,749 @@
-// Output writer.
+// Output writer: the redacted file built whole in memory (a fixed header, the
+// objects the document still uses as plain indirect objects, the new content
+// streams, one classic cross-reference table and a trailer), then written
+// through a temporary file that replaces the output only once it is complete.
 #include "writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <new>
+#include <string>
+#include <system_error>
+#include <utility>
 
 #include "api.h"
 
-int build_output(const Doc &, const OutputPlan &, Buf &, std::vector<UnscannedRange> &) {
-    set_error("the output writer is still to come");
-    return 0;
+namespace {
+
+// "%PDF-1.4", then a comment of four bytes above 127 that marks the file as
+// binary for transfer programs (PDF reference, 3.4.1).
+constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+constexpr uint64_t kHeaderLen = sizeof kHeader - 1;  // 15 bytes
+// Copied stream data looks binary when a byte of its head is not text, or a
+// byte of its tail (on longer data) is NUL or above 126.
+constexpr int32_t kBinaryHead = 4096;
+constexpr int32_t kBinaryTail = 512;
+// Temporary names tried beside the output before giving up.
+constexpr int kTempTries = 64;
+// The longest body read as a /Length integer; the header line before it is
+// allowed 16 bytes more.
+constexpr int32_t kIntegerBody = 64;
+constexpr const char *kOutOfMemory = "out of memory building the output file";
+constexpr const char *kTooLarge =
+    "the output file would exceed 2 GiB, which this engine cannot write";
+constexpr unsigned char kNullBody[] = "null";
+
+// ---- Tokens -------------------------------------------------------------------
+//
+// Just enough of the PDF token syntax to find "n g R" references and
+// "n g obj" headers: comments count as white space, strings and names are
+// stepped over whole, so that nothing inside them is taken for a token.
+
+enum TokenKind { kTokEnd, kTokInt, kTokR, kTokObj, kTokOther };
+
+struct Token {
+    TokenKind kind;
+    int32_t start;
+    int32_t value;  // kTokInt: the number, saturated
+};
+
+// A byte of a regular token: not white space, not a delimiter.
+bool is_regular(unsigned char c) {
+    return !is_pdf_ws(c) && !is_delimiter(c) && c != '{' && c != '}' && c != '%';
 }
 
-int write_output_file(const char *, const unsigned char *, int64_t) { return 0; }
+Token next_token(const unsigned char *b, int32_t end, int32_t *pos) {
+    int32_t p = *pos;
+    for (;;) {
+        p = skip_pdf_ws(b, end, p);
+        if (p >= end || b[p] != '%') break;
+        p = comment_end(b, end, p);
+    }
+    if (p >= end) {
+        *pos = end;
+        return {kTokEnd, end, 0};
+    }
+    Token t{kTokOther, p, 0};
+    const unsigned char c = b[p];
+    if (c == '(') {
+        p = skip_literal_string(b, end, p);
+    } else if ((c == '<' || c == '>') && p + 1 < end && b[p + 1] == c) {
+        p += 2;
+    } else if (c == '<') {  // hex string
+        const void *gt = std::memchr(b + p + 1, '>', static_cast<size_t>(end - p - 1));
+        p = gt == nullptr ? end
+                          : static_cast<int32_t>(static_cast<const unsigned char *>(gt) - b) + 1;
+    } else if (c == '/') {
+        ++p;
+        while (p < end && is_regular(b[p])) ++p;
+    } else if (!is_regular(c)) {
+        ++p;
+    } else {
+        int64_t value = 0;
+        bool digits = true;
+        for (; p < end && is_regular(b[p]); ++p) {
+            if (!is_digit(b[p])) digits = false;
+            if (digits && value < INT32_MAX)
+                value = std::min<int64_t>(value * 10 + (b[p] - '0'), INT32_MAX);
+        }
+        const int32_t n = p - t.start;
+        if (digits)
+            t = {kTokInt, t.start, static_cast<int32_t>(value)};
+        else if (n == 1 && c == 'R')
+            t.kind = kTokR;
+        else if (n == 3 && std::memcmp(b + t.start, "obj", 3) == 0)
+            t.kind = kTokObj;
+    }
+    *pos = p;
+    return t;
+}
 
-void remove_output_file(const char *, const char *) {}
+// Appends the object number of every "n g R" in [start, end) to `refs`.
+void collect_refs(const unsigned char *b, int32_t start, int32_t end, std::vector<int32_t> &refs) {
+    Token older{kTokOther, 0, 0}, prev{kTokOther, 0, 0};
+    for (int32_t pos = start;;) {
+        const Token t = next_token(b, end, &pos);
+        if (t.kind == kTokEnd) return;
+        if (t.kind == kTokR && prev.kind == kTokInt && older.kind == kTokInt)
+            refs.push_back(older.value);
+        older = prev;
+        prev = t;
+    }
+}
+
+// Where the first "n g obj" header in [start, end) begins, or -1.
+int32_t header_in(const unsigned char *b, int32_t start, int32_t end) {
+    Token older{kTokOther, 0, 0}, prev{kTokOther, 0, 0};
+    for (int32_t pos = start;;) {
+        const Token t = next_token(b, end, &pos);
+        if (t.kind == kTokEnd) return -1;
+        if (t.kind == kTokObj && prev.kind == kTokInt && older.kind == kTokInt) return older.start;
+        older = prev;
+        prev = t;
+    }
+}
+
+// ---- Dictionary texts ---------------------------------------------------------
+
+DictText copy_text(const char *text) {
+    const size_t n = std::strlen(text) + 1;
+    DictText copy(static_cast<char *>(std::malloc(n)));
+    if (copy) std::memcpy(copy.get(), text, n);
+    return copy;
+}
+
+// The entry's dictionary text, or "<< >>" when it has none; empty only when
+// memory runs out.
+DictText dict_or_empty(const Doc &doc, const ObjEntry &e) {
+    DictText text;
+    if (e.dict_pos >= 0) text = obj_dict_text(doc, e);
+    return text ? std::move(text) : copy_text("<< >>");
+}
+
+// One top-level entry of a dictionary text: the slash of its key, the end of
+// the key and the end of its value.
+struct DictEntry {
+    int32_t key;
+    int32_t key_end;
+    int32_t value_end;
+};
+
+// Where the entries of the dictionary text begin (just past "<<"), or -1.
+int32_t entries_start(const unsigned char *b, int32_t end) {
+    const int32_t p = skip_pdf_ws(b, end, 0);
+    return (p + 1 < end && b[p] == '<' && b[p + 1] == '<') ? p + 2 : -1;
+}
+
+// The next top-level entry at or after *pos, stepping over comments and stray
+// tokens the way strip_dict_entry does. False at the closing ">>" or where
+// the text can no longer be read.
+bool next_entry(const unsigned char *b, int32_t end, int32_t *pos, DictEntry *entry) {
+    for (int32_t p = *pos;;) {
+        p = skip_pdf_ws(b, end, p);
+        if (p >= end || (b[p] == '>' && p + 1 < end && b[p + 1] == '>')) return false;
+        if (b[p] == '%') {
+            p = comment_end(b, end, p);
+            continue;
+        }
+        if (b[p] != '/') {  // a stray token where a key should stand
+            const int32_t next = skip_pdf_value(b, end, p);
+            if (next < 0) return false;
+            p = next > p ? next : p + 1;
+            continue;
+        }
+        int32_t key_end = p + 1;
+        while (key_end < end && !is_space_char(b[key_end]) && !is_delimiter(b[key_end])) ++key_end;
+        const int32_t value_end = skip_pdf_value(b, end, key_end);
+        if (value_end < 0) return false;
+        *entry = {p, key_end, value_end};
+        *pos = value_end > key_end ? value_end : key_end;
+        return true;
+    }
+}
+
+bool entry_is(const unsigned char *b, const DictEntry &e, const char *key) {
+    const size_t len = std::strlen(key);
+    return static_cast<size_t>(e.key_end - e.key - 1) == len &&
+           std::memcmp(b + e.key + 1, key, len) == 0;
+}
+
+// Removes, in one pass, every top-level /key entry with one space or tab
+// before it (as strip_dict_entry removes the first): a key written twice
+// would otherwise keep its second value, and stripping one at a time would
+// cost the text's length once per repetition.
+void strip_all(char *text, const char *key) {
+    auto *b = reinterpret_cast<unsigned char *>(text);
+    const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(text), INT32_MAX));
+    int32_t pos = entries_start(b, end);
+    if (pos < 0) return;
+    int32_t kept = pos;  // the text before `kept` is final
+    int32_t read = pos;  // the bytes from `read` on are still to be moved
+    DictEntry e;
+    while (next_entry(b, end, &pos, &e)) {
+        if (!entry_is(b, e, key)) continue;
+        int32_t from = e.key;
+        if (from > read && (b[from - 1] == ' ' || b[from - 1] == '\t')) --from;
+        std::memmove(b + kept, b + read, static_cast<size_t>(from - read));
+        kept += from - read;
+        read = e.value_end;
+    }
+    if (read > kept) std::memmove(b + kept, b + read, static_cast<size_t>(end - read) + 1);
+}
+
+// Inserts `insert` before the final ">>". False when the text could not grow.
+bool insert_entry(DictText &text, const char *insert) {
+    const char *old = text.get();
+    text = dict_append_before_close(std::move(text), insert);
+    return text.get() != old;
+}
+
+// The value of the first top-level /key entry of a dictionary text, as the
+// range [*from, *to). False when there is none.
+bool top_level_value(const unsigned char *b, int32_t end, const char *key, int32_t *from,
+                     int32_t *to) {
+    int32_t pos = entries_start(b, end);
+    if (pos < 0) return false;
+    DictEntry e;
+    while (next_entry(b, end, &pos, &e)) {
+        if (!entry_is(b, e, key)) continue;
+        *from = skip_pdf_ws(b, end, e.key_end);
+        *to = e.value_end;
+        return true;
+    }
+    return false;
+}
+
+// ---- The writer's state ---------------------------------------------------------
+
+struct Writer {
+    const Doc &doc;
+    const OutputPlan &plan;
+    Buf &out;
+    std::vector<UnscannedRange> &unscanned;
+    const unsigned char *file;        // the input bytes
+    int32_t size;                     // how many of them
+    int32_t last;                     // N, the highest object number of the output
+    std::vector<int32_t> first;       // number -> index of its first table entry, or -1
+    std::vector<int32_t> page_of;     // number -> first changed page index it is, or -1
+    std::vector<unsigned char> keep;  // number -> written to the output
+    std::vector<int32_t> offsets;     // number -> output offset of its header line, or -1
+    std::vector<int32_t> gens;        // number -> generation written
+};
+
+bool dropped(const Writer &w, int32_t n) {
+    const DropMap *drop = w.plan.drop;
+    return drop != nullptr && n <= w.doc.max_obj_num && static_cast<size_t>(n) < drop->size() &&
+           (*drop)[static_cast<size_t>(n)] != 0;
+}
+
+const char *replacement(const Writer &w, int32_t n) {
+    const ReplacementTexts *texts = w.plan.replacements;
+    if (texts == nullptr || static_cast<size_t>(n) >= texts->size()) return nullptr;
+    return (*texts)[static_cast<size_t>(n)].get();
+}
+
+const Buf *rewritten_form(const Writer &w, int32_t n) {
+    const FormMap *forms = w.plan.forms;
+    if (forms == nullptr || n > w.doc.max_obj_num || static_cast<size_t>(n) >= forms->size())
+        return nullptr;
+    const Buf &form = (*forms)[static_cast<size_t>(n)];
+    return form.data ? &form : nullptr;
+}
+
+// An input object that may be written: in the table and not left out.
+bool writable(const Writer &w, int32_t n) {
+    return n >= 1 && n <= w.doc.max_obj_num && w.first[static_cast<size_t>(n)] >= 0 &&
+           !dropped(w, n);
+}
+
+// The new content stream of page index i, when its number is one of the new ones.
+int32_t new_content_of(const Writer &w, int32_t i) {
+    const std::vector<int32_t> *nums = w.plan.new_content;
+    if (i < 0 || nums == nullptr || static_cast<size_t>(i) >= nums->size()) return 0;
+    const int32_t c = (*nums)[static_cast<size_t>(i)];
+    return (c > w.doc.max_obj_num && c <= w.last) ? c : 0;
+}
+
+// The bytes of a plain object's body in the file: from its value to its
+// "endobj", but never past the next object header, so that an object whose
+// "endobj" is missing does not swallow the object after it. False when there
+// is no body to copy.
+bool plain_body(const Writer &w, const ObjEntry &e, int32_t *from, int32_t *to) {
+    int32_t start = e.dict_pos;
+    if (start < 0) {
+        const int32_t kw = find_kw(w.file, w.size, e.obj_start, "obj");
+        if (kw < 0) return false;
+        start =
+            skip_pdf_ws(w.file, w.size, static_cast<int32_t>(std::min<int64_t>(kw + 3, w.size)));
+    }
+    int32_t end = e.endobj_pos > 0 ? std::min(e.endobj_pos, w.size) : w.size;
+    if (start >= end) return false;
+    const int32_t next = header_in(w.file, start, end);
+    if (next >= 0) end = next;
+    if (start >= end) return false;
+    *from = start;
+    *to = end;
+    return true;
+}
+
+// The bytes of stream data a copied stream keeps: 0 when no end was found.
+int32_t stream_data_len(const Writer &w, const ObjEntry &e) {
+    if (e.data_start < 0 || e.data_end < e.data_start || e.data_end > w.size) return 0;
+    return e.data_end - e.data_start;
+}
+
+// The integer that object n holds as its whole body in the output, or -1.
+int64_t object_integer(const Writer &w, int32_t n) {
+    if (!writable(w, n) || w.page_of[static_cast<size_t>(n)] >= 0) return -1;
+    const ObjEntry &e = w.doc.objs[static_cast<size_t>(w.first[static_cast<size_t>(n)])];
+    const unsigned char *b = w.file;
+    int32_t from = 0, to = 0;
+    // A longer body is no plain integer worth keeping: many streams may name
+    // one object, and each look stays short.
+    if (const char *text = replacement(w, n)) {
+        b = reinterpret_cast<const unsigned char *>(text);
+        to = static_cast<int32_t>(strnlen(text, kIntegerBody + 1));
+    } else if (e.compressed) {
+        if (e.text == nullptr) return -1;
+        b = e.text;
+        to = e.text_len;
+    } else {
+        const int64_t extent = (e.endobj_pos > 0 ? e.endobj_pos : w.size) - int64_t{e.obj_start};
+        if (e.has_stream || extent > kIntegerBody + 16 || !plain_body(w, e, &from, &to)) return -1;
+    }
+    if (to - from > kIntegerBody) return -1;
+    int32_t p = skip_pdf_ws(b, to, from);
+    if (p >= to || !is_digit(b[p])) return -1;
+    const int32_t value = parse_int_at(b, to, &p);
+    return skip_pdf_ws(b, to, p) == to ? value : -1;
+}
+
+// True when the dictionary's /Length gives the `len` bytes of data written:
+// directly, or through an object that holds exactly that integer.
+bool states_length(const Writer &w, const char *dict, int32_t len) {
+    const auto *b = reinterpret_cast<const unsigned char *>(dict);
+    const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(dict), INT32_MAX));
+    int32_t from = 0, to = 0;
+    if (!top_level_value(b, end, "Length", &from, &to)) return false;
+    int32_t p = from;
+    if (p >= to || !is_digit(b[p])) return false;
+    const int32_t value = parse_int_at(b, to, &p);
+    p = skip_pdf_ws(b, to, p);
+    if (p == to) return value == len;
+    if (!is_digit(b[p])) return false;
+    parse_int_at(b, to, &p);
+    p = skip_pdf_ws(b, to, p);
+    if (p + 1 != to || b[p] != 'R') return false;
+    return object_integer(w, value) == len;
+}
+
+// ---- Bodies -----------------------------------------------------------------------
+
+enum BodyKind {
+    kBodyText,    // the body, then "endobj"
+    kBodyForm,    // a rewritten form: dictionary, then its new content
+    kBodyStream,  // a copied stream: dictionary, then its data from the file
+};
+
+// What one object is written as: the text before "stream" or "endobj".
+struct Body {
+    BodyKind kind = kBodyText;
+    DictText owned;                        // a text built for the output
+    const unsigned char *bytes = nullptr;  // the text written
+    int32_t len = 0;
+};
+
+bool fail(const char *message) {
+    set_error("%s", message);
+    return false;
+}
+
+bool set_text(Body &body, const unsigned char *bytes, size_t len) {
+    if (len > static_cast<size_t>(INT32_MAX)) return fail(kTooLarge);
+    body.bytes = bytes;
+    body.len = static_cast<int32_t>(len);
+    return true;
+}
+
+bool set_owned(Body &body, DictText text) {
+    body.owned = std::move(text);
+    const char *t = body.owned.get();
+    return set_text(body, reinterpret_cast<const unsigned char *>(t), std::strlen(t));
+}
+
+// The body of table entry `index`, by the first case that applies. False
+// (g_err set) when memory runs out or the body alone is too large.
+bool make_body(const Writer &w, size_t index, Body &body) {
+    const ObjEntry &e = w.doc.objs[index];
+    const int32_t n = e.num;
+    const char *repl = replacement(w, n);
+    const int32_t page = w.page_of[static_cast<size_t>(n)];
+    char insert[64];
+    if (page >= 0) {  // a changed page shows its new content stream
+        DictText text = repl != nullptr ? copy_text(repl) : obj_dict_text(w.doc, e);
+        if (!text) text = copy_text("<< >>");
+        if (!text) return fail(kOutOfMemory);
+        // The thumbnail and private data still picture the old content.
+        for (const char *key : {"Contents", "Thumb", "PieceInfo"}) strip_all(text.get(), key);
+        std::snprintf(insert, sizeof insert, " /Contents %ld 0 R",
+                      static_cast<long>(new_content_of(w, page)));
+        if (!insert_entry(text, insert)) return fail(kOutOfMemory);
+        return set_owned(body, std::move(text));
+    }
+    if (repl != nullptr)
+        return set_text(body, reinterpret_cast<const unsigned char *>(repl), std::strlen(repl));
+    if (e.compressed) {
+        if (e.text == nullptr || e.text_len <= 0) return set_text(body, kNullBody, 4);
+        return set_text(body, e.text, static_cast<size_t>(e.text_len));
+    }
+    if (!e.has_stream) {
+        int32_t from = 0, to = 0;
+        if (!plain_body(w, e, &from, &to)) return set_text(body, kNullBody, 4);
+        return set_text(body, w.file + from, static_cast<size_t>(to - from));
+    }
+    DictText dict = dict_or_empty(w.doc, e);
+    if (!dict) return fail(kOutOfMemory);
+    if (const Buf *form = rewritten_form(w, n)) {  // new content, written unencoded
+        body.kind = kBodyForm;
+        strip_all(dict.get(), "Length");
+        strip_all(dict.get(), "Filter");
+        std::snprintf(insert, sizeof insert, " /Length %llu",
+                      static_cast<unsigned long long>(form->len));
+        if (!insert_entry(dict, insert)) return fail(kOutOfMemory);
+        return set_owned(body, std::move(dict));
+    }
+    body.kind = kBodyStream;
+    const int32_t len = stream_data_len(w, e);
+    if (!states_length(w, dict.get(), len)) {
+        strip_all(dict.get(), "Length");
+        std::snprintf(insert, sizeof insert, " /Length %ld", static_cast<long>(len));
+        if (!insert_entry(dict, insert)) return fail(kOutOfMemory);
+    }
+    return set_owned(body, std::move(dict));
+}
+
+// ---- What is written ----------------------------------------------------------------
+
+int32_t root_num(const Doc &doc) {
+    return doc.root >= 1 ? doc.root : 1;
+}
+
+// Marks in `keep` the objects the output holds: those reachable from the
+// catalog through the references of the texts that are written (every
+// writable object when there is no catalog), and the new content streams of
+// the changed pages among them.
+bool choose_objects(Writer &w) {
+    const int32_t root = root_num(w.doc);
+    if (!writable(w, root)) {
+        for (int32_t n = 1; n <= w.doc.max_obj_num; ++n)
+            if (writable(w, n)) w.keep[static_cast<size_t>(n)] = 1;
+    } else {
+        std::vector<int32_t> pending{root}, refs;
+        w.keep[static_cast<size_t>(root)] = 1;
+        // Every body read here is written: bodies that overlap in the input
+        // cannot make this walk cost more than the largest output.
+        uint64_t total = 0;
+        while (!pending.empty()) {
+            const int32_t n = pending.back();
+            pending.pop_back();
+            Body body;
+            if (!make_body(w, static_cast<size_t>(w.first[static_cast<size_t>(n)]), body))
+                return false;
+            total += static_cast<uint64_t>(body.len);
+            if (total > static_cast<uint64_t>(std::max<int64_t>(w.plan.max_size, 0)))
+                return fail(kTooLarge);
+            refs.clear();
+            collect_refs(body.bytes, 0, body.len, refs);
+            for (const int32_t r : refs) {
+                if (!writable(w, r) || w.keep[static_cast<size_t>(r)]) continue;
+                w.keep[static_cast<size_t>(r)] = 1;
+                pending.push_back(r);
+            }
+        }
+    }
+    for (int32_t n = 1; n <= w.doc.max_obj_num; ++n) {
+        if (!w.keep[static_cast<size_t>(n)]) continue;
+        const int32_t c = new_content_of(w, w.page_of[static_cast<size_t>(n)]);
+        if (c > 0) w.keep[static_cast<size_t>(c)] = 1;
+    }
+    return true;
+}
+
+// Appends to the output, failing when memory runs out or the output would
+// reach the size limit.
+bool put(Writer &w, const void *bytes, uint64_t count) {
+    const uint64_t limit = w.plan.max_size > 0 ? static_cast<uint64_t>(w.plan.max_size) : 0;
+    if (count > limit || w.out.len > limit - count) return fail(kTooLarge);
+    buf_append(w.out, bytes, count);
+    if (!w.out.data) return fail(kOutOfMemory);
+    return true;
+}
+
+bool put_str(Writer &w, const char *text) {
+    return put(w, text, std::strlen(text));
+}
+
+__attribute__((format(printf, 2, 3))) bool put_fmt(Writer &w, const char *format, ...) {
+    char text[128];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return n >= 0 && put(w, text, std::min<uint64_t>(static_cast<uint64_t>(n), sizeof text - 1));
+}
+
+// Stream data that the verification cannot read as text: an image, filtered
+// data, or bytes that do not look like text.
+bool unscannable(const Writer &w, const ObjEntry &e, int32_t len) {
+    if (e.dict_pos >= 0) {
+        int32_t end = w.size;
+        if (e.dict_end > 0)
+            end = e.dict_end;
+        else if (e.endobj_pos > 0)
+            end = e.endobj_pos;
+        end = std::min(end, w.size);
+        if (find_name(w.file, w.size, e.dict_pos, end, "Image") >= 0) return true;
+        if (find_name(w.file, w.size, e.dict_pos, end, "Filter") >= 0) return true;
+    }
+    const unsigned char *data = w.file + e.data_start;
+    for (int32_t i = 0; i < std::min(len, kBinaryHead); ++i) {
+        const unsigned char c = data[i];
+        if (!((c >= 9 && c <= 13) || (c >= 32 && c <= 126))) return true;
+    }
+    if (len > kBinaryHead)
+        for (int32_t i = len - kBinaryTail; i < len; ++i)
+            if (data[i] == 0 || data[i] > 126) return true;
+    return false;
+}
+
+bool write_object(Writer &w, size_t index) {
+    const ObjEntry &e = w.doc.objs[index];
+    const int32_t n = e.num;
+    Body body;
+    if (!make_body(w, index, body)) return false;
+    const int32_t gen = (e.gen >= 1 && e.gen <= 65534) ? e.gen : 0;
+    w.offsets[static_cast<size_t>(n)] = static_cast<int32_t>(w.out.len);
+    w.gens[static_cast<size_t>(n)] = gen;
+    if (!put_fmt(w, "%ld %ld obj\n", static_cast<long>(n), static_cast<long>(gen))) return false;
+    if (!put(w, body.bytes, static_cast<uint64_t>(body.len))) return false;
+    if (body.kind == kBodyText) return put_str(w, "\nendobj\n");
+    if (!put_str(w, "\nstream\n")) return false;
+    if (body.kind == kBodyForm) {
+        const Buf &form = *rewritten_form(w, n);
+        if (!put(w, form.data.get(), form.len)) return false;
+    } else {
+        const int32_t len = stream_data_len(w, e);
+        if (len > 0) {
+            if (unscannable(w, e, len))
+                w.unscanned.push_back({static_cast<int32_t>(w.out.len), len});
+            if (!put(w, w.file + e.data_start, static_cast<uint64_t>(len))) return false;
+        }
+    }
+    return put_str(w, "\nendstream\nendobj\n");
+}
+
+bool write_new_content(Writer &w) {
+    const std::vector<int32_t> *changed = w.plan.page_changed;
+    const std::vector<Buf> *contents = w.plan.page_content;
+    if (changed == nullptr) return true;
+    for (size_t i = 0; i < changed->size(); ++i) {
+        if (!(*changed)[i]) continue;
+        const int32_t c = new_content_of(w, static_cast<int32_t>(i));
+        if (c == 0 || !w.keep[static_cast<size_t>(c)] || w.offsets[static_cast<size_t>(c)] >= 0)
+            continue;
+        static const Buf kNoContent;
+        const Buf &content =
+            (contents != nullptr && i < contents->size()) ? (*contents)[i] : kNoContent;
+        w.offsets[static_cast<size_t>(c)] = static_cast<int32_t>(w.out.len);
+        w.gens[static_cast<size_t>(c)] = 0;
+        if (!put_fmt(w, "%ld 0 obj\n<< /Length %llu >>\nstream\n", static_cast<long>(c),
+                     static_cast<unsigned long long>(content.len)) ||
+            !put(w, content.data.get(), content.len) || !put_str(w, "\nendstream\nendobj\n"))
+            return false;
+    }
+    return true;
+}
+
+// The cross-reference table for 0..N, free entries unchained, and the trailer.
+bool write_xref_and_trailer(Writer &w) {
+    const int32_t xref = static_cast<int32_t>(w.out.len);
+    if (!put_fmt(w, "xref\n0 %ld\n0000000000 65535 f \n", static_cast<long>(w.last) + 1))
+        return false;
+    for (int32_t k = 1; k <= w.last; ++k) {
+        const int32_t offset = w.offsets[static_cast<size_t>(k)];
+        const bool ok = offset >= 0 ? put_fmt(w, "%010ld %05ld n \n", static_cast<long>(offset),
+                                              static_cast<long>(w.gens[static_cast<size_t>(k)]))
+                                    : put_str(w, "0000000000 00000 f \n");
+        if (!ok) return false;
+    }
+    const int32_t root = root_num(w.doc);
+    const int32_t root_gen = root <= w.last ? w.gens[static_cast<size_t>(root)] : 0;
+    return put_fmt(w, "trailer\n<< /Size %ld /Root %ld %ld R >>\nstartxref\n%ld\n",
+                   static_cast<long>(w.last) + 1, static_cast<long>(root),
+                   static_cast<long>(root_gen), static_cast<long>(xref)) &&
+           put_str(w, "%%EOF\n");
+}
+
+int build(const Doc &doc, const OutputPlan &plan, Buf &out,
+          std::vector<UnscannedRange> &unscanned) {
+    const int32_t last = std::max(plan.last_num, doc.max_obj_num);
+    const size_t slots = static_cast<size_t>(last) + 1;
+    Writer w{doc,
+             plan,
+             out,
+             unscanned,
+             doc.data.data(),
+             static_cast<int32_t>(std::min<size_t>(std::max(doc.size, 0), doc.data.size())),
+             last,
+             {},
+             {},
+             {},
+             {},
+             {}};
+    try {
+        w.offsets.assign(slots, -1);
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory allocating offsets");
+        return 0;
+    }
+    try {
+        w.gens.assign(slots, 0);
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory allocating gens");
+        return 0;
+    }
+    w.first.assign(slots, -1);
+    w.page_of.assign(slots, -1);
+    w.keep.assign(slots, 0);
+    for (size_t i = 0; i < doc.objs.size(); ++i) {
+        const int32_t n = doc.objs[i].num;
+        if (n >= 1 && n <= doc.max_obj_num && w.first[static_cast<size_t>(n)] < 0)
+            w.first[static_cast<size_t>(n)] = static_cast<int32_t>(i);
+    }
+    if (plan.page_changed != nullptr) {
+        const size_t pages = std::min(plan.page_changed->size(), doc.pages.size());
+        for (size_t i = 0; i < pages; ++i) {
+            const int32_t n = doc.pages[i].num;
+            if ((*plan.page_changed)[i] && n >= 1 && n <= doc.max_obj_num &&
+                w.page_of[static_cast<size_t>(n)] < 0)
+                w.page_of[static_cast<size_t>(n)] = static_cast<int32_t>(i);
+        }
+    }
+    if (!choose_objects(w) || !put(w, kHeader, kHeaderLen)) return 0;
+    for (size_t i = 0; i < doc.objs.size(); ++i) {
+        const int32_t n = doc.objs[i].num;
+        if (n < 1 || n > doc.max_obj_num ||
+            w.first[static_cast<size_t>(n)] != static_cast<int32_t>(i) ||
+            !w.keep[static_cast<size_t>(n)])
+            continue;
+        if (!write_object(w, i)) return 0;
+    }
+    if (!write_new_content(w) || !write_xref_and_trailer(w)) return 0;
+    return 1;
+}
+
+}  // namespace
+
+int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
+                 std::vector<UnscannedRange> &unscanned) {
+    out = Buf{};
+    unscanned.clear();
+    int ok = 0;
+    try {
+        ok = build(doc, plan, out, unscanned);
+    } catch (const std::bad_alloc &) {
+        set_error("%s", kOutOfMemory);
+        ok = 0;
+    }
+    if (!ok) {
+        out = Buf{};
+        unscanned.clear();
+    }
+    return ok;
+}
+
+int write_output_file(const char *output_path, const unsigned char *bytes, int64_t len) {
+    if (output_path == nullptr || (bytes == nullptr && len > 0) || len < 0) {
+        set_error("NULL path argument");
+        return 0;
+    }
+    try {
+        // A file of our own beside the output, renamed over it once complete:
+        // a failure never leaves a half-written output, and an output path
+        // naming the input replaces the input only after the whole write.
+        std::string temp;
+        std::FILE *f = nullptr;
+        int err = EEXIST;
+        for (int n = 0; n < kTempTries && f == nullptr && err == EEXIST; ++n) {
+            temp = std::string(output_path) + ".inkveil-tmp-" + std::to_string(n);
+            errno = 0;
+            f = std::fopen(temp.c_str(), "wbx");
+            if (f == nullptr) err = errno;
+        }
+        if (f == nullptr) {
+            set_error("cannot open output file %s for writing: %s", output_path,
+                      std::strerror(err));
+            return 0;
+        }
+        bool ok = len == 0 ||
+                  std::fwrite(bytes, 1, static_cast<size_t>(len), f) == static_cast<size_t>(len);
+        ok = std::fflush(f) == 0 && ok;
+        ok = std::fclose(f) == 0 && ok;
+        if (!ok) {
+            std::remove(temp.c_str());
+            set_error("write error on %s", output_path);
+            return 0;
+        }
+        if (std::rename(temp.c_str(), output_path) != 0) {
+            err = errno;
+            std::remove(temp.c_str());
+            set_error("cannot open output file %s for writing: %s", output_path,
+                      std::strerror(err));
+            return 0;
+        }
+    } catch (const std::bad_alloc &) {
+        set_error("%s", kOutOfMemory);
+        return 0;
+    }
+    clear_error();
+    return 1;
+}
+
+void remove_output_file(const char *output_path, const char *input_path) {
+    if (output_path == nullptr) return;
+    try {
+        std::error_code ec;
+        const std::filesystem::path out(output_path);
+        if (input_path != nullptr && std::filesystem::equivalent(out, input_path, ec)) return;
+        // Only a file goes: an empty directory at the path is not ours to remove.
+        if (std::filesystem::is_directory(out, ec)) return;
+        std::remove(output_path);
+    } catch (...) {
+        // Nothing to report: removing is a courtesy to the host.
+    }
+}

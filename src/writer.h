@@ -26,6 +26,9 @@ struct OutputPlan {
     const std::vector<int32_t> *new_content = nullptr;   // per page index: new content object
     const std::vector<Buf> *page_content = nullptr;      // per page index: rewritten content
     int32_t last_num = 0;  // highest object number of the output
+    // The largest output accepted, in bytes: offsets are 32-bit. Tests lower it
+    // to reach the size failure without building a 2 GiB file.
+    int64_t max_size = INT32_MAX;
 };
 
 // Builds the whole output file in `out` and records its unscanned ranges.
