@@ -178,44 +178,95 @@ int32_t obj_ref_value(const Doc &doc, const ObjEntry &entry, const char *key) {
     return 0;
 }
 
-void strip_dict_entry(char *text, const char *key) {
-    if (text == nullptr || key == nullptr) return;
-    const size_t total = std::strlen(text);
-    if (total > static_cast<size_t>(INT32_MAX)) return;
-    auto *b = reinterpret_cast<unsigned char *>(text);
-    const int32_t end = static_cast<int32_t>(total);
-    const size_t key_len = std::strlen(key);
+int32_t dict_entries_start(const unsigned char *text, int32_t end) {
+    const int32_t p = skip_pdf_ws(text, end, 0);
+    return (p + 1 < end && text[p] == '<' && text[p + 1] == '<') ? p + 2 : -1;
+}
 
-    int32_t p = skip_pdf_ws(b, end, 0);
-    if (p + 1 >= end || b[p] != '<' || b[p + 1] != '<') return;
-    p += 2;
-    // Walk the top level key by key, stepping over each value whole, so that
-    // keys of nested dictionaries and names inside strings are never touched.
-    for (;;) {
-        p = skip_pdf_ws(b, end, p);
-        if (p >= end) return;
-        if (b[p] == '%') {  // a comment runs to the end of its line
-            p = comment_end(b, end, p);
+bool dict_next_entry(const unsigned char *text, int32_t end, int32_t *pos, DictEntry *entry) {
+    // Each value is stepped over whole, so that keys of nested dictionaries
+    // and names inside strings or arrays are never taken for entries.
+    for (int32_t p = *pos;;) {
+        p = skip_pdf_ws(text, end, p);
+        if (p >= end || (text[p] == '>' && p + 1 < end && text[p + 1] == '>')) return false;
+        if (text[p] == '%') {  // a comment runs to the end of its line
+            p = comment_end(text, end, p);
             continue;
         }
-        if (b[p] != '/') {
-            if (b[p] == '>' && p + 1 < end && b[p + 1] == '>') return;  // the closing ">>"
-            // A stray token where a key should be: step over it.
-            const int32_t next = skip_pdf_value(b, end, p);
-            if (next < 0) return;
+        if (text[p] != '/') {  // a stray token where a key should stand
+            const int32_t next = skip_pdf_value(text, end, p);
+            if (next < 0) return false;
             p = next > p ? next : p + 1;
             continue;
         }
-        const int32_t key_end = name_end(b, end, p + 1);
-        const int32_t value_end = skip_pdf_value(b, end, key_end);
-        if (value_end < 0) return;  // no value, or one that is never closed
-        if (static_cast<size_t>(key_end - (p + 1)) == key_len &&
-            std::memcmp(b + p + 1, key, key_len) == 0) {
-            int32_t from = p;
-            if (from > 0 && (b[from - 1] == ' ' || b[from - 1] == '\t')) --from;
-            std::memmove(b + from, b + value_end, static_cast<size_t>(end - value_end) + 1);
-            return;
-        }
-        p = value_end > key_end ? value_end : key_end;
+        const int32_t key_end = name_end(text, end, p + 1);
+        const int32_t value_end = skip_pdf_value(text, end, key_end);
+        if (value_end < 0) return false;  // no value, or one that is never closed
+        *entry = {p, key_end, value_end};
+        *pos = value_end > key_end ? value_end : key_end;
+        return true;
     }
 }
+
+bool dict_entry_is(const unsigned char *text, const DictEntry &entry, const char *key) {
+    const size_t len = std::strlen(key);
+    return static_cast<size_t>(entry.key_end - entry.key - 1) == len &&
+           std::memcmp(text + entry.key + 1, key, len) == 0;
+}
+
+namespace {
+
+// The length of a NUL-terminated text as an offset, or -1 beyond 2^31.
+int32_t text_end(const char *text) {
+    const size_t total = std::strlen(text);
+    return total > static_cast<size_t>(INT32_MAX) ? -1 : static_cast<int32_t>(total);
+}
+
+// Removes the top-level /key entries of `text`, the first only or all of
+// them, in one pass. Returns true when something was removed.
+bool strip_entries(char *text, const char *key, bool all) {
+    if (text == nullptr || key == nullptr) return false;
+    const int32_t end = text_end(text);
+    if (end < 0) return false;
+    auto *b = reinterpret_cast<unsigned char *>(text);
+    int32_t pos = dict_entries_start(b, end);
+    if (pos < 0) return false;
+    int32_t kept = pos;  // the text before `kept` is final
+    int32_t read = pos;  // the bytes from `read` on are still to be moved
+    DictEntry e;
+    while (dict_next_entry(b, end, &pos, &e)) {
+        if (!dict_entry_is(b, e, key)) continue;
+        int32_t from = e.key;
+        if (from > read && (b[from - 1] == ' ' || b[from - 1] == '\t')) --from;
+        std::memmove(b + kept, b + read, static_cast<size_t>(from - read));
+        kept += from - read;
+        read = e.value_end;
+        if (!all) break;
+    }
+    if (read == kept) return false;
+    std::memmove(b + kept, b + read, static_cast<size_t>(end - read) + 1);
+    return true;
+}
+
+}  // namespace
+
+bool dict_find_entry(const char *text, const char *key, int32_t *from, int32_t *to) {
+    if (text == nullptr || key == nullptr) return false;
+    const int32_t end = text_end(text);
+    if (end < 0) return false;
+    const auto *b = reinterpret_cast<const unsigned char *>(text);
+    int32_t pos = dict_entries_start(b, end);
+    if (pos < 0) return false;
+    DictEntry e;
+    while (dict_next_entry(b, end, &pos, &e)) {
+        if (!dict_entry_is(b, e, key)) continue;
+        *from = skip_pdf_ws(b, end, e.key_end);
+        *to = e.value_end;
+        return true;
+    }
+    return false;
+}
+
+bool strip_dict_entries(char *text, const char *key) { return strip_entries(text, key, true); }
+
+void strip_dict_entry(char *text, const char *key) { strip_entries(text, key, false); }

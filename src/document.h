@@ -102,6 +102,34 @@ int obj_type(const unsigned char *bytes, int32_t size, const ObjEntry &entry);
 int obj_name_is(const Doc &doc, const ObjEntry &entry, const char *key, const char *value);
 // The first positive integer after an occurrence of /key, else 0.
 int32_t obj_ref_value(const Doc &doc, const ObjEntry &entry, const char *key);
+// One top-level entry of a dictionary text: the slash of its key, the end of
+// the key and the end of its value.
+struct DictEntry {
+    int32_t key;
+    int32_t key_end;
+    int32_t value_end;
+};
+
+// Where the entries of the dictionary text [0, end) begin (just past its
+// "<<"), or -1 when it does not open with "<<".
+int32_t dict_entries_start(const unsigned char *text, int32_t end);
+
+// The next top-level entry at or after *pos, moving *pos past its value.
+// Comments and stray tokens are stepped over. False at the closing ">>" or
+// where the text can no longer be read.
+bool dict_next_entry(const unsigned char *text, int32_t end, int32_t *pos, DictEntry *entry);
+
+// True when the entry's key is exactly /key.
+bool dict_entry_is(const unsigned char *text, const DictEntry &entry, const char *key);
+
+// The value of the first top-level /key entry of a NUL-terminated dictionary
+// text, as [*from, *to) (blanks before it skipped). False when there is none.
+bool dict_find_entry(const char *text, const char *key, int32_t *from, int32_t *to);
+
+// Removes, in one pass, every top-level /key entry, each with one space or
+// tab before it. Returns true when something was removed.
+bool strip_dict_entries(char *text, const char *key);
+
 // Removes, in place, the first entry of the dictionary itself whose key is
 // exactly /key, with its value and one space or tab before it. Only the top
 // level is walked: keys of nested dictionaries and names inside strings or

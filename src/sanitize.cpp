@@ -63,15 +63,6 @@ void mark_named(Run &run, int32_t num) {
     if (entry != nullptr && !is_structural(run, *entry)) run.drop[num] = 1;
 }
 
-// The object number of the reference "n g R" at `pos`, or 0.
-int32_t ref_at(const unsigned char *bytes, int32_t end, int32_t pos) {
-    const int32_t num = parse_int_at(bytes, end, &pos);
-    if (num <= 0) return 0;
-    if (parse_int_at(bytes, end, &pos) < 0) return 0;
-    pos = skip_pdf_ws(bytes, end, pos);
-    return pos < end && bytes[pos] == 'R' ? num : 0;
-}
-
 // Appends the objects that the value [start, end) names: a reference, with
 // the elements of the array object it names, or the references of a direct
 // array.
@@ -85,7 +76,8 @@ void value_refs(const Doc &doc, const unsigned char *bytes, int32_t start, int32
             out.push_back(n);
         return;
     }
-    const int32_t num = ref_at(bytes, end, start);
+    int32_t at = start;
+    const int32_t num = ref_at(bytes, end, &at);
     if (num <= 0) return;
     out.push_back(num);
     const ObjEntry *entry = doc_find_obj(doc, num);
@@ -99,61 +91,20 @@ void value_refs(const Doc &doc, const unsigned char *bytes, int32_t start, int32
         out.push_back(n);
 }
 
-// Where the value of the entry that strip_dict_entry(text, key) removes lies
-// in `text`. The walk over the top level stays strip_dict_entry's own: the
-// entry is the /key occurrence whose removal gives what it gives.
-struct ValueSpan {
-    int32_t start = -1;  // first byte of the value
-    int32_t end = -1;    // just past the value
-};
-
-ValueSpan top_level_value(const char *text, const char *key) {
-    ValueSpan span;
-    const size_t len = std::strlen(text);
-    if (len > static_cast<size_t>(INT32_MAX)) return span;
-    std::string stripped(text, len);
-    strip_dict_entry(stripped.data(), key);
-    const size_t removed = len - std::strlen(stripped.c_str());
-    if (removed == 0) return span;
-    const auto *b = reinterpret_cast<const unsigned char *>(text);
-    const int32_t end = static_cast<int32_t>(len);
-    const int32_t key_len = static_cast<int32_t>(std::strlen(key));
-    for (int32_t slash = find_name(b, end, 0, end, key); slash >= 0;
-         slash = find_name(b, end, slash + 1, end, key)) {
-        const int32_t key_end = slash + 1 + key_len;  // find_name keeps it within the text
-        const int32_t value_end = skip_pdf_value(b, end, key_end);
-        if (value_end < 0) continue;
-        int32_t from = slash;
-        if (from > 0 && (b[from - 1] == ' ' || b[from - 1] == '\t')) --from;
-        if (static_cast<size_t>(value_end - from) != removed) continue;
-        if (std::memcmp(text, stripped.data(), static_cast<size_t>(from)) != 0) continue;
-        if (std::memcmp(text + value_end, stripped.data() + from,
-                        len - static_cast<size_t>(value_end)) != 0)
-            continue;
-        span.start = skip_pdf_ws(b, end, key_end);
-        span.end = value_end;
-        return span;
-    }
-    return span;
-}
-
 // Removes every top-level /key entry of `text` (a repeated key too). When
 // `refs` is given, the objects that the removed values name are appended to
 // it. Returns true when something was removed.
 bool strip_all(char *text, const char *key, const Doc *doc, std::vector<int32_t> *refs) {
-    bool changed = false;
-    for (;;) {
-        if (refs != nullptr && doc != nullptr) {
-            const ValueSpan span = top_level_value(text, key);
-            if (span.start >= 0)
-                value_refs(*doc, reinterpret_cast<const unsigned char *>(text), span.start,
-                           span.end, *refs);
-        }
-        const size_t before = std::strlen(text);
-        strip_dict_entry(text, key);
-        if (std::strlen(text) == before) return changed;  // each pass shortens the text
-        changed = true;
+    if (refs != nullptr && doc != nullptr) {
+        const auto *b = reinterpret_cast<const unsigned char *>(text);
+        const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(text), INT32_MAX));
+        int32_t pos = dict_entries_start(b, end);
+        DictEntry e;
+        while (pos >= 0 && dict_next_entry(b, end, &pos, &e))
+            if (dict_entry_is(b, e, key))
+                value_refs(*doc, b, skip_pdf_ws(b, end, e.key_end), e.value_end, *refs);
     }
+    return strip_dict_entries(text, key);
 }
 
 // Takes an object's working text: the replacement an earlier step made, else
@@ -247,22 +198,23 @@ void drop_outline(Run &run, const ObjEntry &catalog) {
 // The /XFA entry of the AcroForm dictionary, which the catalog holds inline
 // (edited in `catalog_text`) or names; the XFA streams go too.
 void drop_xfa(Run &run, char *catalog_text) {
-    const ValueSpan span = top_level_value(catalog_text, "AcroForm");
-    if (span.start < 0) return;
+    int32_t start = -1, end = -1;  // the /AcroForm value
+    if (!dict_find_entry(catalog_text, "AcroForm", &start, &end)) return;
     std::vector<int32_t> refs;
-    if (catalog_text[span.start] == '<') {
+    if (catalog_text[start] == '<') {
         // Edit a copy of the nested dictionary and put it back in place: it
         // can only have become shorter.
-        std::string form(catalog_text + span.start, static_cast<size_t>(span.end - span.start));
+        std::string form(catalog_text + start, static_cast<size_t>(end - start));
         if (!strip_all(form.data(), "XFA", &run.doc, &refs)) return;
         const size_t form_len = std::strlen(form.c_str());
         const size_t total = std::strlen(catalog_text);
-        std::memcpy(catalog_text + span.start, form.c_str(), form_len);
-        std::memmove(catalog_text + span.start + form_len, catalog_text + span.end,
-                     total - static_cast<size_t>(span.end) + 1);
+        std::memcpy(catalog_text + start, form.c_str(), form_len);
+        std::memmove(catalog_text + start + form_len, catalog_text + end,
+                     total - static_cast<size_t>(end) + 1);
     } else {
+        int32_t at = start;
         const int32_t form_num =
-            ref_at(reinterpret_cast<const unsigned char *>(catalog_text), span.end, span.start);
+            ref_at(reinterpret_cast<const unsigned char *>(catalog_text), end, &at);
         if (!in_range(form_num, run.size) || run.drop[form_num]) return;
         const ObjEntry *entry = doc_find_obj(run.doc, form_num);
         if (entry == nullptr) return;

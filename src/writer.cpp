@@ -145,97 +145,11 @@ DictText dict_or_empty(const Doc &doc, const ObjEntry &e) {
     return text ? std::move(text) : copy_text("<< >>");
 }
 
-// One top-level entry of a dictionary text: the slash of its key, the end of
-// the key and the end of its value.
-struct DictEntry {
-    int32_t key;
-    int32_t key_end;
-    int32_t value_end;
-};
-
-// Where the entries of the dictionary text begin (just past "<<"), or -1.
-int32_t entries_start(const unsigned char *b, int32_t end) {
-    const int32_t p = skip_pdf_ws(b, end, 0);
-    return (p + 1 < end && b[p] == '<' && b[p + 1] == '<') ? p + 2 : -1;
-}
-
-// The next top-level entry at or after *pos, stepping over comments and stray
-// tokens the way strip_dict_entry does. False at the closing ">>" or where
-// the text can no longer be read.
-bool next_entry(const unsigned char *b, int32_t end, int32_t *pos, DictEntry *entry) {
-    for (int32_t p = *pos;;) {
-        p = skip_pdf_ws(b, end, p);
-        if (p >= end || (b[p] == '>' && p + 1 < end && b[p + 1] == '>')) return false;
-        if (b[p] == '%') {
-            p = comment_end(b, end, p);
-            continue;
-        }
-        if (b[p] != '/') {  // a stray token where a key should stand
-            const int32_t next = skip_pdf_value(b, end, p);
-            if (next < 0) return false;
-            p = next > p ? next : p + 1;
-            continue;
-        }
-        int32_t key_end = p + 1;
-        while (key_end < end && !is_space_char(b[key_end]) && !is_delimiter(b[key_end])) ++key_end;
-        const int32_t value_end = skip_pdf_value(b, end, key_end);
-        if (value_end < 0) return false;
-        *entry = {p, key_end, value_end};
-        *pos = value_end > key_end ? value_end : key_end;
-        return true;
-    }
-}
-
-bool entry_is(const unsigned char *b, const DictEntry &e, const char *key) {
-    const size_t len = std::strlen(key);
-    return static_cast<size_t>(e.key_end - e.key - 1) == len &&
-           std::memcmp(b + e.key + 1, key, len) == 0;
-}
-
-// Removes, in one pass, every top-level /key entry with one space or tab
-// before it (as strip_dict_entry removes the first): a key written twice
-// would otherwise keep its second value, and stripping one at a time would
-// cost the text's length once per repetition.
-void strip_all(char *text, const char *key) {
-    auto *b = reinterpret_cast<unsigned char *>(text);
-    const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(text), INT32_MAX));
-    int32_t pos = entries_start(b, end);
-    if (pos < 0) return;
-    int32_t kept = pos;  // the text before `kept` is final
-    int32_t read = pos;  // the bytes from `read` on are still to be moved
-    DictEntry e;
-    while (next_entry(b, end, &pos, &e)) {
-        if (!entry_is(b, e, key)) continue;
-        int32_t from = e.key;
-        if (from > read && (b[from - 1] == ' ' || b[from - 1] == '\t')) --from;
-        std::memmove(b + kept, b + read, static_cast<size_t>(from - read));
-        kept += from - read;
-        read = e.value_end;
-    }
-    if (read > kept) std::memmove(b + kept, b + read, static_cast<size_t>(end - read) + 1);
-}
-
 // Inserts `insert` before the final ">>". False when the text could not grow.
 bool insert_entry(DictText &text, const char *insert) {
     const char *old = text.get();
     text = dict_append_before_close(std::move(text), insert);
     return text.get() != old;
-}
-
-// The value of the first top-level /key entry of a dictionary text, as the
-// range [*from, *to). False when there is none.
-bool top_level_value(const unsigned char *b, int32_t end, const char *key, int32_t *from,
-                     int32_t *to) {
-    int32_t pos = entries_start(b, end);
-    if (pos < 0) return false;
-    DictEntry e;
-    while (next_entry(b, end, &pos, &e)) {
-        if (!entry_is(b, e, key)) continue;
-        *from = skip_pdf_ws(b, end, e.key_end);
-        *to = e.value_end;
-        return true;
-    }
-    return false;
 }
 
 // ---- The writer's state ---------------------------------------------------------
@@ -347,9 +261,8 @@ int64_t object_integer(const Writer &w, int32_t n) {
 // directly, or through an object that holds exactly that integer.
 bool states_length(const Writer &w, const char *dict, int32_t len) {
     const auto *b = reinterpret_cast<const unsigned char *>(dict);
-    const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(dict), INT32_MAX));
     int32_t from = 0, to = 0;
-    if (!top_level_value(b, end, "Length", &from, &to)) return false;
+    if (!dict_find_entry(dict, "Length", &from, &to)) return false;
     int32_t p = from;
     if (p >= to || !is_digit(b[p])) return false;
     const int32_t value = parse_int_at(b, to, &p);
@@ -409,7 +322,7 @@ bool make_body(const Writer &w, size_t index, Body &body) {
         if (!text) text = copy_text("<< >>");
         if (!text) return fail(kOutOfMemory);
         // The thumbnail and private data still picture the old content.
-        for (const char *key : {"Contents", "Thumb", "PieceInfo"}) strip_all(text.get(), key);
+        for (const char *key : {"Contents", "Thumb", "PieceInfo"}) strip_dict_entries(text.get(), key);
         std::snprintf(insert, sizeof insert, " /Contents %ld 0 R",
                       static_cast<long>(new_content_of(w, page)));
         if (!insert_entry(text, insert)) return fail(kOutOfMemory);
@@ -430,8 +343,8 @@ bool make_body(const Writer &w, size_t index, Body &body) {
     if (!dict) return fail(kOutOfMemory);
     if (const Buf *form = rewritten_form(w, n)) {  // new content, written unencoded
         body.kind = kBodyForm;
-        strip_all(dict.get(), "Length");
-        strip_all(dict.get(), "Filter");
+        strip_dict_entries(dict.get(), "Length");
+        strip_dict_entries(dict.get(), "Filter");
         std::snprintf(insert, sizeof insert, " /Length %llu",
                       static_cast<unsigned long long>(form->len));
         if (!insert_entry(dict, insert)) return fail(kOutOfMemory);
@@ -440,7 +353,7 @@ bool make_body(const Writer &w, size_t index, Body &body) {
     body.kind = kBodyStream;
     const int32_t len = stream_data_len(w, e);
     if (!states_length(w, dict.get(), len)) {
-        strip_all(dict.get(), "Length");
+        strip_dict_entries(dict.get(), "Length");
         std::snprintf(insert, sizeof insert, " /Length %ld", static_cast<long>(len));
         if (!insert_entry(dict, insert)) return fail(kOutOfMemory);
     }
