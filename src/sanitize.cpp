@@ -5,6 +5,7 @@
 #include "sanitize.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -13,9 +14,6 @@
 #include "redact.h"
 
 namespace {
-
-// Levels of /Parent followed to find an inherited /FT.
-constexpr int kMaxParentDepth = 64;
 
 // The usable size of both tables: a number is in range when 0 < n < size.
 // A table shorter than the size the caller states is never read past its end.
@@ -29,18 +27,32 @@ bool in_range(int32_t num, int32_t size) {
     return num > 0 && num < size;
 }
 
+// The length of a dictionary text as an offset; a text can never be longer.
+int32_t text_len(const char *text) {
+    return static_cast<int32_t>(std::min<size_t>(std::strlen(text), INT32_MAX));
+}
+
 // What one sanitising call works on.
 struct Run {
     const Doc &doc;
     DropMap &drop;
     ReplacementTexts &replacements;
-    int32_t size;                      // numbers in range: 0 < n < size
-    std::vector<unsigned char> pages;  // 1 for each in-range number of the page list
+    int32_t size;  // numbers in range: 0 < n < size
+    // Per in-range number: 1 for the pages of the page list; 1 for the nodes
+    // under the AcroForm's /Fields; what is known of its /FT (FtState).
+    std::vector<unsigned char> pages = {};
+    std::vector<unsigned char> field_tree = {};
+    std::vector<signed char> has_ft = {};
 };
 
+// What is known of an object's /FT, itself or inherited through /Parent.
+enum FtState : signed char { kFtUnknown = -1, kFtNo = 0, kFtYes = 1, kFtOnWalk = 2 };
+
 Run make_run(const Doc &doc, DropMap &drop, ReplacementTexts &replacements, int32_t table_size) {
-    Run run{doc, drop, replacements, usable_size(table_size, drop.size(), replacements.size()), {}};
+    Run run{doc, drop, replacements, usable_size(table_size, drop.size(), replacements.size())};
     run.pages.assign(static_cast<size_t>(run.size), 0);
+    run.field_tree.assign(static_cast<size_t>(run.size), 0);
+    run.has_ft.assign(static_cast<size_t>(run.size), kFtUnknown);
     for (const PageRef &page : doc.pages)
         if (in_range(page.num, run.size)) run.pages[page.num] = 1;
     return run;
@@ -63,46 +75,82 @@ void mark_named(Run &run, int32_t num) {
     if (entry != nullptr && !is_structural(run, *entry)) run.drop[num] = 1;
 }
 
-// Appends the objects that the value [start, end) names: a reference, with
-// the elements of the array object it names, or the references of a direct
-// array.
-void value_refs(const Doc &doc, const unsigned char *bytes, int32_t start, int32_t end,
-                std::vector<int32_t> &out) {
+// Where the values of every top-level /key entry of the dictionary text
+// [0, end) stand, blanks before each skipped.
+struct ValueRange {
+    int32_t from;
+    int32_t to;
+};
+
+std::vector<ValueRange> key_values(const unsigned char *text, int32_t end, const char *key) {
+    std::vector<ValueRange> out;
+    int32_t pos = dict_entries_start(text, end);
+    DictEntry e;
+    while (pos >= 0 && dict_next_entry(text, end, &pos, &e))
+        if (dict_entry_is(text, e, key))
+            out.push_back({skip_pdf_ws(text, end, e.key_end), e.value_end});
+    return out;
+}
+
+// The same over an object's dictionary, as offsets from *text.
+std::vector<ValueRange> obj_key_values(const Doc &doc, const ObjEntry &entry, const char *key,
+                                       const unsigned char **text) {
+    const DictRange r = obj_dict_range(doc, entry);
+    *text = r.bytes == nullptr ? nullptr : r.bytes + r.start;
+    if (r.bytes == nullptr) return {};
+    return key_values(*text, r.end - r.start, key);
+}
+
+// Appends the references of the value [start, end): a reference, or the
+// references among the elements of a direct array.
+void direct_refs(const unsigned char *bytes, int32_t start, int32_t end,
+                 std::vector<int32_t> &out) {
     if (start >= end) return;
-    if (bytes[start] == '[') {
-        int32_t pos = start + 1;
-        for (int32_t n = next_array_ref(bytes, end, &pos); n > 0;
-             n = next_array_ref(bytes, end, &pos))
-            out.push_back(n);
+    int32_t pos = start;
+    if (bytes[start] != '[') {
+        const int32_t num = ref_at(bytes, end, &pos);
+        if (num > 0) out.push_back(num);
         return;
     }
-    int32_t at = start;
-    const int32_t num = ref_at(bytes, end, &at);
-    if (num <= 0) return;
-    out.push_back(num);
-    const ObjEntry *entry = doc_find_obj(doc, num);
+    ++pos;
+    for (int32_t n = next_array_ref(bytes, end, &pos); n > 0; n = next_array_ref(bytes, end, &pos))
+        out.push_back(n);
+}
+
+// Appends the references of an array object's elements; nothing when the
+// object holds no array.
+void array_object_refs(const Doc &doc, const ObjEntry &entry, std::vector<int32_t> &out) {
     const unsigned char *array = nullptr;
     int32_t array_end = 0;
-    if (entry == nullptr) return;
-    int32_t pos = obj_array_start(doc, *entry, &array, &array_end);
+    int32_t pos = obj_array_start(doc, entry, &array, &array_end);
     if (pos < 0) return;
     for (int32_t n = next_array_ref(array, array_end, &pos); n > 0;
          n = next_array_ref(array, array_end, &pos))
         out.push_back(n);
 }
 
+// Appends the objects that a removed value [start, end) names: a reference,
+// with the elements of the array object it names, or the references of a
+// direct array. An array object already left out is not read again, so that
+// many values naming one large array cost one reading of it.
+void value_refs(const Run &run, const unsigned char *bytes, int32_t start, int32_t end,
+                std::vector<int32_t> &out) {
+    const size_t first = out.size();
+    direct_refs(bytes, start, end, out);
+    if (start >= end || bytes[start] == '[' || out.size() == first) return;
+    const int32_t num = out.back();
+    if (in_range(num, run.size) && run.drop[num]) return;
+    if (const ObjEntry *entry = doc_find_obj(run.doc, num)) array_object_refs(run.doc, *entry, out);
+}
+
 // Removes every top-level /key entry of `text` (a repeated key too). When
 // `refs` is given, the objects that the removed values name are appended to
 // it. Returns true when something was removed.
-bool strip_all(char *text, const char *key, const Doc *doc, std::vector<int32_t> *refs) {
-    if (refs != nullptr && doc != nullptr) {
+bool strip_all(char *text, const char *key, const Run *run, std::vector<int32_t> *refs) {
+    if (refs != nullptr && run != nullptr) {
         const auto *b = reinterpret_cast<const unsigned char *>(text);
-        const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(text), INT32_MAX));
-        int32_t pos = dict_entries_start(b, end);
-        DictEntry e;
-        while (pos >= 0 && dict_next_entry(b, end, &pos, &e))
-            if (dict_entry_is(b, e, key))
-                value_refs(*doc, b, skip_pdf_ws(b, end, e.key_end), e.value_end, *refs);
+        for (const ValueRange &v : key_values(b, text_len(text), key))
+            value_refs(*run, b, v.from, v.to, *refs);
     }
     return strip_dict_entries(text, key);
 }
@@ -128,14 +176,6 @@ void put_working_text(ReplacementTexts &replacements, int32_t num, Working &work
     if (work.replaced || edited) replacements[num] = std::move(work.text);
 }
 
-// /Info, unless it names the catalog or the page tree.
-void drop_info(Run &run) {
-    const int32_t info = run.doc.info;
-    if (!in_range(info, run.size) || info == run.doc.root) return;
-    const ObjEntry *entry = doc_find_obj(run.doc, info);
-    if (entry != nullptr && !is_structural(run, *entry)) run.drop[info] = 1;
-}
-
 // XMP metadata streams, embedded files and file specifications.
 void drop_typed_objects(Run &run) {
     const Doc &doc = run.doc;
@@ -144,35 +184,53 @@ void drop_typed_objects(Run &run) {
         if (obj_name_is(doc, entry, "Type", "Metadata") ||
             obj_name_is(doc, entry, "Type", "EmbeddedFile") ||
             obj_name_is(doc, entry, "Type", "Filespec"))
-            run.drop[entry.num] = 1;
+            mark_named(run, entry.num);
     }
 }
 
 // The name dictionary and its embedded-file tree.
 void drop_names(Run &run, const ObjEntry &catalog) {
     const int32_t names = obj_ref_value(run.doc, catalog, "Names");
-    if (names == 0 || names >= run.size) return;
-    const ObjEntry *entry = doc_find_obj(run.doc, names);
-    if (entry != nullptr) {
-        const int32_t files = obj_ref_value(run.doc, *entry, "EmbeddedFiles");
-        if (files != 0 && files < run.size) run.drop[files] = 1;
-    }
-    run.drop[names] = 1;
+    if (!in_range(names, run.size)) return;
+    if (const ObjEntry *entry = doc_find_obj(run.doc, names))
+        mark_named(run, obj_ref_value(run.doc, *entry, "EmbeddedFiles"));
+    mark_named(run, names);
 }
 
-// Every annotation of every page that is not a widget.
+// The array object that the page's only top-level /Annots names, or 0 for a
+// direct array, several /Annots entries or a value that is no array object.
+int32_t annots_array_object(const Doc &doc, const ObjEntry &page) {
+    const unsigned char *text = nullptr;
+    const std::vector<ValueRange> values = obj_key_values(doc, page, "Annots", &text);
+    if (values.size() != 1 || text[values[0].from] == '[') return 0;
+    int32_t at = values[0].from;
+    const int32_t num = ref_at(text, values[0].to, &at);
+    const ObjEntry *entry = doc_find_obj(doc, num);
+    const unsigned char *array = nullptr;
+    int32_t array_end = 0;
+    return entry != nullptr && obj_array_start(doc, *entry, &array, &array_end) >= 0 ? num : 0;
+}
+
+// Every annotation of every page that is not a widget. An array object that
+// many pages share is read once.
 void drop_annotations(Run &run, std::vector<int32_t> &refs) {
     const Doc &doc = run.doc;
+    std::vector<unsigned char> read(static_cast<size_t>(run.size), 0);
     for (const PageRef &page : doc.pages) {
         const ObjEntry *page_obj = doc_find_obj(doc, page.num);
         if (page_obj == nullptr) continue;
+        const int32_t array = annots_array_object(doc, *page_obj);
+        if (in_range(array, run.size)) {
+            if (read[array]) continue;
+            read[array] = 1;
+        }
         refs.clear();
         collect_refs_in_array(doc, *page_obj, refs);
         for (const int32_t annot : refs) {
             if (!in_range(annot, run.size)) continue;
             const ObjEntry *entry = doc_find_obj(doc, annot);
             if (entry != nullptr && !obj_name_is(doc, *entry, "Subtype", "Widget"))
-                run.drop[annot] = 1;
+                mark_named(run, annot);
         }
     }
 }
@@ -195,32 +253,34 @@ void drop_outline(Run &run, const ObjEntry &catalog) {
     }
 }
 
-// The /XFA entry of the AcroForm dictionary, which the catalog holds inline
-// (edited in `catalog_text`) or names; the XFA streams go too.
+// The /XFA entries of every AcroForm dictionary the catalog text holds inline
+// (edited in place) or names; the XFA streams go too.
 void drop_xfa(Run &run, char *catalog_text) {
-    int32_t start = -1, end = -1;  // the /AcroForm value
-    if (!dict_find_entry(catalog_text, "AcroForm", &start, &end)) return;
+    auto *b = reinterpret_cast<unsigned char *>(catalog_text);
+    const std::vector<ValueRange> forms = key_values(b, text_len(catalog_text), "AcroForm");
     std::vector<int32_t> refs;
-    if (catalog_text[start] == '<') {
-        // Edit a copy of the nested dictionary and put it back in place: it
-        // can only have become shorter.
-        std::string form(catalog_text + start, static_cast<size_t>(end - start));
-        if (!strip_all(form.data(), "XFA", &run.doc, &refs)) return;
-        const size_t form_len = std::strlen(form.c_str());
-        const size_t total = std::strlen(catalog_text);
-        std::memcpy(catalog_text + start, form.c_str(), form_len);
-        std::memmove(catalog_text + start + form_len, catalog_text + end,
-                     total - static_cast<size_t>(end) + 1);
-    } else {
-        int32_t at = start;
-        const int32_t form_num =
-            ref_at(reinterpret_cast<const unsigned char *>(catalog_text), end, &at);
-        if (!in_range(form_num, run.size) || run.drop[form_num]) return;
+    // Last to first: an inline dictionary only shrinks, so the places of the
+    // earlier ones stay where they were found.
+    for (auto it = forms.rbegin(); it != forms.rend(); ++it) {
+        const ValueRange v = *it;
+        if (b[v.from] == '<') {
+            std::string form(catalog_text + v.from, static_cast<size_t>(v.to - v.from));
+            if (!strip_all(form.data(), "XFA", &run, &refs)) continue;
+            const size_t form_len = std::strlen(form.c_str());
+            const size_t total = std::strlen(catalog_text);
+            std::memcpy(catalog_text + v.from, form.c_str(), form_len);
+            std::memmove(catalog_text + v.from + form_len, catalog_text + v.to,
+                         total - static_cast<size_t>(v.to) + 1);
+            continue;
+        }
+        int32_t at = v.from;
+        const int32_t form_num = ref_at(b, v.to, &at);
+        if (!in_range(form_num, run.size) || run.drop[form_num]) continue;
         const ObjEntry *entry = doc_find_obj(run.doc, form_num);
-        if (entry == nullptr) return;
+        if (entry == nullptr) continue;
         Working work = take_working_text(run.doc, run.replacements, *entry);
-        if (!work.text) return;
-        const bool edited = strip_all(work.text.get(), "XFA", &run.doc, &refs);
+        if (!work.text) continue;
+        const bool edited = strip_all(work.text.get(), "XFA", &run, &refs);
         put_working_text(run.replacements, form_num, work, edited);
     }
     for (const int32_t num : refs) mark_named(run, num);
@@ -236,28 +296,62 @@ void rewrite_catalog(Run &run, const ObjEntry &catalog) {
     run.replacements[catalog.num] = std::move(text);
 }
 
-// Pages: /Annots rebuilt with the kept annotations, /Metadata removed.
+// True when a top-level /Annots of the page holds anything but an empty
+// array: references, or annotation dictionaries written inline, which the
+// rebuilt array leaves out with the rest.
+bool has_annots(const Doc &doc, const ObjEntry &page) {
+    const unsigned char *text = nullptr;
+    for (const ValueRange &v : obj_key_values(doc, page, "Annots", &text)) {
+        if (text[v.from] != '[') return true;
+        const int32_t inside = skip_pdf_ws(text, v.to, v.from + 1);
+        if (inside >= v.to || text[inside] != ']') return true;
+    }
+    return false;
+}
+
+// The elements of a rebuilt /Annots array, " n g R" for each annotation
+// kept: what is in range and not left out; a reference to a missing object
+// stays as it was.
+std::string kept_annots(const Run &run, const std::vector<int32_t> &refs) {
+    std::string kept;
+    for (const int32_t annot : refs) {
+        if (!in_range(annot, run.size) || run.drop[annot]) continue;
+        kept +=
+            " " + std::to_string(annot) + " " + std::to_string(output_gen(run.doc, annot)) + " R";
+    }
+    return kept;
+}
+
+// Pages: /Annots rebuilt with the kept annotations, /Metadata removed. An
+// /Annots that names an array object has the array object rebuilt instead,
+// once: pages sharing one array keep sharing it, and the output does not
+// hold a copy of it per page.
 void rewrite_pages(Run &run, std::vector<int32_t> &refs) {
     const Doc &doc = run.doc;
+    std::vector<unsigned char> rebuilt(static_cast<size_t>(run.size), 0);
     for (const PageRef &page : doc.pages) {
         const ObjEntry *entry = doc_find_obj(doc, page.num);
         if (entry == nullptr || !in_range(page.num, run.size)) continue;
         refs.clear();
-        collect_refs_in_array(doc, *entry, refs);
-        if (refs.empty() && !obj_has_key(doc, *entry, "Metadata")) continue;
+        bool rebuild = false;
+        const int32_t array = annots_array_object(doc, *entry);
+        if (in_range(array, run.size)) {
+            if (!rebuilt[array]) {
+                rebuilt[array] = 1;
+                collect_refs_in_array(doc, *entry, refs);
+                if (DictText text = copy_text(("[" + kept_annots(run, refs) + " ]").c_str()))
+                    run.replacements[array] = std::move(text);
+            }
+        } else {
+            collect_refs_in_array(doc, *entry, refs);
+            rebuild = !refs.empty() || has_annots(doc, *entry);
+        }
+        if (!rebuild && !obj_has_key(doc, *entry, "Metadata")) continue;
         Working work = take_working_text(run.doc, run.replacements, *entry);
         if (!work.text) continue;
         bool edited = strip_all(work.text.get(), "Metadata", nullptr, nullptr);
-        if (!refs.empty()) {
-            // Kept: what is in range and not left out; a reference to a
-            // missing object stays as it was.
-            std::string annots = " /Annots [";
-            for (const int32_t annot : refs) {
-                if (!in_range(annot, run.size) || run.drop[annot]) continue;
-                annots += " " + std::to_string(annot) + " " +
-                          std::to_string(output_gen(doc, annot)) + " R";
-            }
-            annots += " ]";
+        if (rebuild) {
+            const std::string annots = " /Annots [" + kept_annots(run, refs) + " ]";
             strip_all(work.text.get(), "Annots", nullptr, nullptr);
             work.text = dict_append_before_close(std::move(work.text), annots.c_str());
             edited = true;
@@ -266,17 +360,76 @@ void rewrite_pages(Run &run, std::vector<int32_t> &refs) {
     }
 }
 
-// A form field: /FT on the dictionary or on one of its /Parent ancestors, or
-// a widget annotation.
-bool is_form_field(const Doc &doc, const ObjEntry &entry) {
-    if (obj_name_is(doc, entry, "Subtype", "Widget")) return true;
-    const ObjEntry *node = &entry;
-    for (int depth = 0; node != nullptr && depth <= kMaxParentDepth; ++depth) {
-        if (obj_has_key(doc, *node, "FT")) return true;
+// Marks the nodes of the field tree: the AcroForm's /Fields and, below them,
+// every /Kids, each object once. A value there is a field's value even when
+// /FT stands only on the node's kids.
+void mark_field_tree(Run &run, const ObjEntry &catalog) {
+    const Doc &doc = run.doc;
+    std::vector<int32_t> todo;
+    const unsigned char *text = nullptr;
+    for (const ValueRange &v : obj_key_values(doc, catalog, "AcroForm", &text)) {
+        if (text[v.from] == '<') {
+            const unsigned char *form = text + v.from;
+            for (const ValueRange &f : key_values(form, v.to - v.from, "Fields"))
+                direct_refs(form, f.from, f.to, todo);
+            continue;
+        }
+        int32_t at = v.from;
+        const ObjEntry *entry = doc_find_obj(doc, ref_at(text, v.to, &at));
+        if (entry == nullptr) continue;
+        const unsigned char *form = nullptr;
+        for (const ValueRange &f : obj_key_values(doc, *entry, "Fields", &form))
+            direct_refs(form, f.from, f.to, todo);
+    }
+    while (!todo.empty()) {
+        const int32_t num = todo.back();
+        todo.pop_back();
+        if (!in_range(num, run.size) || run.field_tree[num]) continue;
+        run.field_tree[num] = 1;
+        const ObjEntry *entry = doc_find_obj(doc, num);
+        if (entry == nullptr) continue;
+        // A /Fields or /Kids reference to an array object: its elements.
+        array_object_refs(doc, *entry, todo);
+        const unsigned char *node = nullptr;
+        for (const ValueRange &k : obj_key_values(doc, *entry, "Kids", &node))
+            direct_refs(node, k.from, k.to, todo);
+    }
+}
+
+// /FT on the dictionary or on one of its /Parent ancestors. Every object's
+// answer is kept, so that chains sharing ancestors read each dictionary once;
+// a /Parent loop without /FT answers no.
+bool inherits_ft(Run &run, const ObjEntry &entry) {
+    const Doc &doc = run.doc;
+    std::vector<int32_t> walk;  // the in-range objects met, answered together at the end
+    bool found = false;
+    for (const ObjEntry *node = &entry; node != nullptr;) {
+        const int32_t num = node->num;
+        const bool known = in_range(num, run.size);
+        if (known && run.has_ft[num] != kFtUnknown) {
+            found = run.has_ft[num] == kFtYes;
+            break;
+        }
+        if (obj_has_key(doc, *node, "FT")) {
+            found = true;
+            break;
+        }
+        // Out of range there is no place to remember it: the walk stops there.
+        if (!known) break;
+        run.has_ft[num] = kFtOnWalk;  // met again: a loop, answered no
+        walk.push_back(num);
         const int32_t parent = obj_ref_value(doc, *node, "Parent");
         node = parent > 0 ? doc_find_obj(doc, parent) : nullptr;
     }
-    return false;
+    for (const int32_t num : walk) run.has_ft[num] = found ? kFtYes : kFtNo;
+    return found;
+}
+
+// A form field: a node of the field tree, a dictionary with /FT itself or
+// through its /Parent chain, or a widget annotation.
+bool is_form_field(Run &run, const ObjEntry &entry) {
+    return (in_range(entry.num, run.size) && run.field_tree[entry.num]) ||
+           obj_name_is(run.doc, entry, "Subtype", "Widget") || inherits_ft(run, entry);
 }
 
 // Form fields lose /V, /DV and /RV; the objects an indirect value names are
@@ -291,13 +444,13 @@ void clear_field_values(Run &run) {
         if (!obj_has_key(doc, entry, "V") && !obj_has_key(doc, entry, "DV") &&
             !obj_has_key(doc, entry, "RV"))
             continue;
-        if (!is_form_field(doc, entry)) continue;
+        if (!is_form_field(run, entry)) continue;
         Working work = take_working_text(run.doc, run.replacements, entry);
         if (!work.text) continue;
         refs.clear();
         bool edited = false;
         for (const char *key : kValueKeys)
-            edited = strip_all(work.text.get(), key, &doc, &refs) || edited;
+            edited = strip_all(work.text.get(), key, &run, &refs) || edited;
         put_working_text(run.replacements, num, work, edited);
         for (const int32_t value : refs)
             if (value != num) mark_named(run, value);
@@ -330,21 +483,26 @@ bool annot_rect(const Doc &doc, const ObjEntry &entry, Box &box) {
     return true;
 }
 
-bool has_region_on(const Region *regions, int region_count, int page) {
-    for (int k = 0; k < region_count; ++k)
-        if (region_on_page(regions[k], page)) return true;
-    return false;
+// The regions of each page, by page index: the page tests of a region made once.
+std::vector<std::vector<const Region *>> regions_by_page(const Region *regions, int region_count,
+                                                         size_t page_count) {
+    std::vector<std::vector<const Region *>> by_page(page_count);
+    for (int k = 0; k < region_count; ++k) {
+        const double page = std::trunc(static_cast<double>(regions[k].page));
+        if (page >= 1 && page <= static_cast<double>(page_count) &&
+            region_on_page(regions[k], static_cast<int>(page)))
+            by_page[static_cast<size_t>(page) - 1].push_back(&regions[k]);
+    }
+    return by_page;
 }
 
-// True when the box meets a region of page `page`; touching counts.
-bool meets_region(const Box &box, const Region *regions, int region_count, int page) {
-    for (int k = 0; k < region_count; ++k) {
-        const Region &region = regions[k];
-        if (!region_on_page(region, page)) continue;
-        const double x1 = region.x;
-        const double x2 = x1 + static_cast<double>(region.width);
-        const double y1 = region.y;
-        const double y2 = y1 + static_cast<double>(region.height);
+// True when the box meets one of the regions; touching counts.
+bool meets_region(const Box &box, const std::vector<const Region *> &regions) {
+    for (const Region *region : regions) {
+        const double x1 = region->x;
+        const double x2 = x1 + static_cast<double>(region->width);
+        const double y1 = region->y;
+        const double y2 = y1 + static_cast<double>(region->height);
         if (box.x_lo <= std::max(x1, x2) && std::min(x1, x2) <= box.x_hi &&
             box.y_lo <= std::max(y1, y2) && std::min(y1, y2) <= box.y_hi)
             return true;
@@ -354,6 +512,13 @@ bool meets_region(const Box &box, const Region *regions, int region_count, int p
 
 }  // namespace
 
+DictText copy_text(const char *text) {
+    const size_t n = std::strlen(text) + 1;
+    DictText copy(static_cast<char *>(std::malloc(n)));
+    if (copy) std::memcpy(copy.get(), text, n);
+    return copy;
+}
+
 void sanitize_hidden_info(const Doc &doc, DropMap &drop, ReplacementTexts &replacements,
                           int32_t table_size) {
     Run run = make_run(doc, drop, replacements, table_size);
@@ -361,13 +526,14 @@ void sanitize_hidden_info(const Doc &doc, DropMap &drop, ReplacementTexts &repla
     std::vector<int32_t> refs;  // the references of one /Annots array
 
     // The order matters: what an earlier step marks, the later ones treat as gone.
-    drop_info(run);
+    mark_named(run, doc.info);  // unless it names the catalog or the page tree
     drop_typed_objects(run);
     if (catalog != nullptr) drop_names(run, *catalog);
     drop_annotations(run, refs);
     if (catalog != nullptr) drop_outline(run, *catalog);
     if (catalog != nullptr && in_range(catalog->num, run.size)) rewrite_catalog(run, *catalog);
     rewrite_pages(run, refs);
+    if (catalog != nullptr) mark_field_tree(run, *catalog);
     clear_field_values(run);
 }
 
@@ -375,10 +541,11 @@ void hide_covered_widgets(const Doc &doc, const Region *regions, int region_coun
                           const DropMap &drop, ReplacementTexts &replacements, int32_t table_size) {
     if (regions == nullptr || region_count <= 0) return;
     const int32_t size = usable_size(table_size, drop.size(), replacements.size());
+    const std::vector<std::vector<const Region *>> by_page =
+        regions_by_page(regions, region_count, doc.pages.size());
     std::vector<int32_t> refs;
-    for (size_t i = 0; i < doc.pages.size() && i < static_cast<size_t>(INT32_MAX); ++i) {
-        const int page = static_cast<int>(i) + 1;
-        if (!has_region_on(regions, region_count, page)) continue;
+    for (size_t i = 0; i < doc.pages.size(); ++i) {
+        if (by_page[i].empty()) continue;
         const ObjEntry *page_obj = doc_find_obj(doc, doc.pages[i].num);
         if (page_obj == nullptr) continue;
         refs.clear();
@@ -388,7 +555,7 @@ void hide_covered_widgets(const Doc &doc, const Region *regions, int region_coun
             const ObjEntry *entry = doc_find_obj(doc, annot);
             Box box;
             if (entry == nullptr || !obj_name_is(doc, *entry, "Subtype", "Widget") ||
-                !annot_rect(doc, *entry, box) || !meets_region(box, regions, region_count, page))
+                !annot_rect(doc, *entry, box) || !meets_region(box, by_page[i]))
                 continue;
             Working work = take_working_text(doc, replacements, *entry);
             if (!work.text) continue;

@@ -15,6 +15,10 @@ using DropMap = std::vector<unsigned char>;
 // body in the output, or empty to write the object as it is.
 using ReplacementTexts = std::vector<DictText>;
 
+// A heap copy of `text`, as the replacement table holds its texts; empty when
+// memory runs out.
+DictText copy_text(const char *text);
+
 // Marks the document information, XMP metadata, embedded files and file
 // specifications, the name dictionary, non-widget annotations and the whole
 // outline in `drop`, and stores rewritten dictionaries for the catalog, the
@@ -27,7 +31,6 @@ void sanitize_hidden_info(const Doc &doc, DropMap &drop, ReplacementTexts &repla
 // of its page loses /AP and /AS, so that its appearance cannot show the
 // field's text over the painted box.
 void hide_covered_widgets(const Doc &doc, const Region *regions, int region_count,
-                          const DropMap &drop, ReplacementTexts &replacements,
-                          int32_t table_size);
+                          const DropMap &drop, ReplacementTexts &replacements, int32_t table_size);
 
 #endif

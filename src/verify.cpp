@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "api.h"
 
@@ -41,48 +42,75 @@ bool in_unscanned(const std::vector<UnscannedRange> &ranges, bool sorted, int32_
     return it != ranges.begin() && inside(*std::prev(it));
 }
 
+// What the tolerance tests read before a position m, kept up to date as the
+// search moves forward one byte at a time. Each test then costs a constant
+// time, instead of a walk back that could reach the start of the output for
+// every one of many occurrences.
+struct Before {
+    int32_t name_run = 0;     // first byte of the run of name characters that ends at m
+    int32_t line_start = 0;   // first byte of m's line
+    int32_t line_lead = -1;   // first byte of that line that is no space or tab; -1 not yet read
+    int32_t backslashes = 0;  // backslashes right before m
+    int64_t open = 0;         // literal strings open at m: each "(" not yet closed by a ")"
+    // The innermost open strings up to a depth of kMaxOpen: where each "("
+    // stands and whether a listed key names it (-1 not yet read). Deeper
+    // strings are counted only; a match inside one is not tolerated.
+    struct Open {
+        int32_t pos;
+        int key;
+    };
+    std::vector<Open> opens;
+};
+
+constexpr int64_t kMaxOpen = 4096;
+
+// Takes byte p into the state, once every test at p has been made.
+void step(Before &st, const unsigned char *b, int32_t p) {
+    const unsigned char c = b[p];
+    if (!is_name_char(c)) st.name_run = p + 1;
+    if (c == '\n' || c == '\r') {
+        st.line_start = p + 1;
+        st.line_lead = -1;
+    }
+    // A parenthesis after an odd number of backslashes is part of a string.
+    if ((c == '(' || c == ')') && st.backslashes % 2 == 0) {
+        if (c == '(') {
+            if (st.open < kMaxOpen) st.opens.push_back({p, -1});
+            ++st.open;
+        } else if (st.open > 0) {
+            if (st.open <= kMaxOpen) st.opens.pop_back();
+            --st.open;
+        }
+    }
+    st.backslashes = c == '\\' ? st.backslashes + 1 : 0;
+}
+
 // Part of a /Name: a slash before the run of name characters that ends at m.
-bool in_name(const unsigned char *b, int32_t m) {
-    int32_t i = m - 1;
-    while (i >= 0 && is_name_char(b[i])) --i;
-    return i >= 0 && b[i] == '/';
+bool in_name(const Before &st, const unsigned char *b) {
+    return st.name_run > 0 && b[st.name_run - 1] == '/';
 }
 
 // On a line that starts, after spaces and tabs, with "%".
-bool in_comment_line(const unsigned char *b, int32_t m) {
-    int32_t k = m;
-    while (k > 0 && b[k - 1] != '\n' && b[k - 1] != '\r') --k;
-    while (k < m && (b[k] == ' ' || b[k] == '\t')) ++k;
-    return b[k] == '%';
-}
-
-// A parenthesis after an odd number of backslashes is part of the string.
-bool escaped(const unsigned char *b, int32_t i) {
-    int32_t backslashes = 0;
-    for (int32_t j = i - 1; j >= 0 && b[j] == '\\'; --j) ++backslashes;
-    return backslashes % 2 == 1;
-}
-
-// Inside a literal string that is the value of one of the `keys`.
-bool in_key_string(const unsigned char *b, int32_t m) {
-    int64_t depth = 0;
-    int32_t open = -1;
-    for (int32_t i = m - 1; i >= 0 && open < 0; --i) {
-        if ((b[i] != '(' && b[i] != ')') || escaped(b, i)) continue;
-        if (b[i] == ')')
-            ++depth;
-        else if (depth > 0)
-            --depth;
-        else
-            open = i;
+bool in_comment_line(Before &st, const unsigned char *b, int32_t len, int32_t m) {
+    if (st.line_lead < 0) {
+        int32_t k = st.line_start;
+        while (k < len && (b[k] == ' ' || b[k] == '\t')) ++k;
+        st.line_lead = k;
     }
-    if (open <= 0) return false;
+    return b[std::min(st.line_lead, m)] == '%';
+}
+
+// Whether the literal string opened at `open` is the value of one of `keys`:
+// the key right before it, blanks between allowed.
+bool names_listed_key(const unsigned char *b, int32_t open) {
     int32_t k = open - 1;
     while (k >= 0 && (b[k] == '\t' || b[k] == '\n' || b[k] == '\r' || b[k] == ' ')) --k;
     if (k < 0) return false;
+    // No listed key is longer than five letters: a longer run is none of them.
+    constexpr int32_t kLongestKey = 5;
     int32_t slash = k;
     while (slash >= 0 && b[slash] != '/') {
-        if (is_space_char(b[slash])) return false;
+        if (is_space_char(b[slash]) || k - slash >= kLongestKey) return false;
         --slash;
     }
     if (slash < 0) return false;
@@ -93,11 +121,20 @@ bool in_key_string(const unsigned char *b, int32_t m) {
     return false;
 }
 
-bool tolerated(const unsigned char *b, int32_t m, const std::vector<UnscannedRange> &ranges,
-               bool sorted) {
+// Inside a literal string that is the value of one of the `keys`.
+bool in_key_string(Before &st, const unsigned char *b) {
+    if (st.open == 0 || st.open > kMaxOpen) return false;
+    Before::Open &innermost = st.opens.back();
+    if (innermost.pos <= 0) return false;
+    if (innermost.key < 0) innermost.key = names_listed_key(b, innermost.pos) ? 1 : 0;
+    return innermost.key == 1;
+}
+
+bool tolerated(Before &st, const unsigned char *b, int32_t len, int32_t m,
+               const std::vector<UnscannedRange> &ranges, bool sorted) {
     if (in_unscanned(ranges, sorted, m)) return true;
     if (m == 0) return b[0] == '%';  // the header line
-    return in_name(b, m) || in_comment_line(b, m) || in_key_string(b, m);
+    return in_name(st, b) || in_comment_line(st, b, len, m) || in_key_string(st, b);
 }
 
 bool bytes_at(const unsigned char *b, int64_t len, int64_t p, const char *word) {
@@ -133,7 +170,7 @@ void make_label(const unsigned char *b, int32_t len, int32_t m, char *label) {
     }
     if (num >= 1) std::snprintf(label, kLabelSize, "object %ld", static_cast<long>(num));
 
-    // Its dictionary, unless a stream keyword comes first.
+    // Its dictionary, unless its stream data or its end comes first.
     int64_t dict = -1;
     const int64_t dict_stop = std::min<int64_t>(len, static_cast<int64_t>(e) - 4 + kLabelWindow);
     for (int64_t p = e - 4; p < dict_stop; ++p) {
@@ -141,13 +178,17 @@ void make_label(const unsigned char *b, int32_t len, int32_t m, char *label) {
             dict = p;
             break;
         }
-        if (bytes_at(b, len, p, "stream")) break;
+        if (bytes_at(b, len, p, "stream") || bytes_at(b, len, p, "endobj")) break;
     }
     if (dict < 0) return;
+    // The dictionary ends at the stream keyword, or with the object: what
+    // follows belongs to other objects and never names this one.
     int64_t end = m;
+    bool stream = false;
     const int64_t end_stop = std::min<int64_t>(len, dict + kLabelWindow);
     for (int64_t p = dict; p < end_stop; ++p) {
-        if (bytes_at(b, len, p, "stream")) {
+        stream = bytes_at(b, len, p, "stream");
+        if (stream || bytes_at(b, len, p, "endobj")) {
             end = p;
             break;
         }
@@ -160,18 +201,17 @@ void make_label(const unsigned char *b, int32_t len, int32_t m, char *label) {
                  {"Metadata", "the XMP metadata stream"},
                  {"Widget", "a form field dictionary"},
                  {"FT", "a form field dictionary"}};
-    if (end > dict) {
-        for (const auto &kind : kinds) {
-            if (find_name(b, len, static_cast<int32_t>(dict), static_cast<int32_t>(end),
-                          kind.name) >= 0) {
-                std::snprintf(label, kLabelSize, "%s", kind.label);
-                return;
-            }
+    for (const auto &kind : kinds) {
+        if (end > dict && find_name(b, len, static_cast<int32_t>(dict), static_cast<int32_t>(end),
+                                    kind.name) >= 0) {
+            std::snprintf(label, kLabelSize, "%s", kind.label);
+            return;
         }
-        std::snprintf(label, kLabelSize, "%s", "an undecoded stream");
-        return;
     }
-    if (num < 1) std::snprintf(label, kLabelSize, "%s", "an object that was not redacted");
+    if (stream)
+        std::snprintf(label, kLabelSize, "%s", "an undecoded stream");
+    else if (num < 1)
+        std::snprintf(label, kLabelSize, "%s", "an object that was not redacted");
 }
 
 }  // namespace
@@ -191,9 +231,16 @@ int verify_output(const unsigned char *bytes, int32_t len, const char *search,
                                return static_cast<int64_t>(a.start) + a.len > b.start;
                            }) == unscanned.end();
     const unsigned char lead = ascii_lower(s[0]);
-    for (int32_t m = 0; m <= len - n; ++m) {
+    Before before;
+    try {
+        before.opens.reserve(static_cast<size_t>(kMaxOpen));  // never grows after this
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory checking the output file");
+        return 0;
+    }
+    for (int32_t m = 0; m <= len - n; step(before, bytes, m), ++m) {
         if (ascii_lower(bytes[m]) != lead || !matches_at(bytes, m, s, n)) continue;
-        if (tolerated(bytes, m, unscanned, sorted)) continue;
+        if (tolerated(before, bytes, len, m, unscanned, sorted)) continue;
         char label[kLabelSize] = {};
         make_label(bytes, len, m, label);
         set_error("redaction incomplete: the search text still appears in %s — no output written",

@@ -17,15 +17,17 @@
 #include <utility>
 
 #include "api.h"
+#include "content.h"
 
 namespace {
 
 // "%PDF-1.4", then a comment of four bytes above 127 that marks the file as
-// binary for transfer programs (PDF reference, 3.4.1).
+// binary for transfer programs.
 constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 constexpr uint64_t kHeaderLen = sizeof kHeader - 1;  // 15 bytes
-// Copied stream data looks binary when a byte of its head is not text, or a
-// byte of its tail (on longer data) is NUL or above 126.
+// Copied stream data looks binary when a byte of its head, or of its tail on
+// longer data, is a control character other than white space. Bytes above
+// 127 are text: UTF-8 and the single-byte encodings.
 constexpr int32_t kBinaryHead = 4096;
 constexpr int32_t kBinaryTail = 512;
 // Temporary names tried beside the output before giving up.
@@ -74,10 +76,13 @@ Token next_token(const unsigned char *b, int32_t end, int32_t *pos) {
         p = skip_literal_string(b, end, p);
     } else if ((c == '<' || c == '>') && p + 1 < end && b[p + 1] == c) {
         p += 2;
-    } else if (c == '<') {  // hex string
-        const void *gt = std::memchr(b + p + 1, '>', static_cast<size_t>(end - p - 1));
-        p = gt == nullptr ? end
-                          : static_cast<int32_t>(static_cast<const unsigned char *>(gt) - b) + 1;
+    } else if (c == '<') {
+        // A hex string when only hex digits and blanks lead to its ">"; any
+        // other "<" stands alone, so that the references after it in a
+        // damaged dictionary, which the loader still reads, are found.
+        int32_t q = p + 1;
+        while (q < end && (hex_digit_value(b[q]) >= 0 || is_pdf_ws(b[q]))) ++q;
+        p = (q < end && b[q] == '>') ? q + 1 : p + 1;
     } else if (c == '/') {
         ++p;
         while (p < end && is_regular(b[p])) ++p;
@@ -129,13 +134,6 @@ int32_t header_in(const unsigned char *b, int32_t start, int32_t end) {
 }
 
 // ---- Dictionary texts ---------------------------------------------------------
-
-DictText copy_text(const char *text) {
-    const size_t n = std::strlen(text) + 1;
-    DictText copy(static_cast<char *>(std::malloc(n)));
-    if (copy) std::memcpy(copy.get(), text, n);
-    return copy;
-}
 
 // The entry's dictionary text, or "<< >>" when it has none; empty only when
 // memory runs out.
@@ -195,6 +193,11 @@ bool writable(const Writer &w, int32_t n) {
            !dropped(w, n);
 }
 
+// The table entry written for object n, which must be writable.
+const ObjEntry &entry_of(const Writer &w, int32_t n) {
+    return w.doc.objs[static_cast<size_t>(w.first[static_cast<size_t>(n)])];
+}
+
 // The new content stream of page index i, when its number is one of the new ones.
 int32_t new_content_of(const Writer &w, int32_t i) {
     const std::vector<int32_t> *nums = w.plan.new_content;
@@ -234,7 +237,7 @@ int32_t stream_data_len(const Writer &w, const ObjEntry &e) {
 // The integer that object n holds as its whole body in the output, or -1.
 int64_t object_integer(const Writer &w, int32_t n) {
     if (!writable(w, n) || w.page_of[static_cast<size_t>(n)] >= 0) return -1;
-    const ObjEntry &e = w.doc.objs[static_cast<size_t>(w.first[static_cast<size_t>(n)])];
+    const ObjEntry &e = entry_of(w, n);
     const unsigned char *b = w.file;
     int32_t from = 0, to = 0;
     // A longer body is no plain integer worth keeping: many streams may name
@@ -258,21 +261,31 @@ int64_t object_integer(const Writer &w, int32_t n) {
 }
 
 // True when the dictionary's /Length gives the `len` bytes of data written:
-// directly, or through an object that holds exactly that integer.
+// directly, or through an object that holds exactly that integer. A repeated
+// /Length must give it in every copy, since readers differ in the one they take.
 bool states_length(const Writer &w, const char *dict, int32_t len) {
     const auto *b = reinterpret_cast<const unsigned char *>(dict);
-    int32_t from = 0, to = 0;
-    if (!dict_find_entry(dict, "Length", &from, &to)) return false;
-    int32_t p = from;
-    if (p >= to || !is_digit(b[p])) return false;
-    const int32_t value = parse_int_at(b, to, &p);
-    p = skip_pdf_ws(b, to, p);
-    if (p == to) return value == len;
-    if (!is_digit(b[p])) return false;
-    parse_int_at(b, to, &p);
-    p = skip_pdf_ws(b, to, p);
-    if (p + 1 != to || b[p] != 'R') return false;
-    return object_integer(w, value) == len;
+    const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(dict), INT32_MAX));
+    int32_t pos = dict_entries_start(b, end);
+    bool stated = false;
+    DictEntry e;
+    while (pos >= 0 && dict_next_entry(b, end, &pos, &e)) {
+        if (!dict_entry_is(b, e, "Length")) continue;
+        int32_t p = skip_pdf_ws(b, e.value_end, e.key_end);
+        const int32_t to = e.value_end;
+        if (p >= to || !is_digit(b[p])) return false;
+        const int32_t value = parse_int_at(b, to, &p);
+        p = skip_pdf_ws(b, to, p);
+        if (p == to) {
+            if (value != len) return false;
+        } else {
+            int32_t at = skip_pdf_ws(b, to, e.key_end);
+            if (ref_at(b, to, &at) != value || at != to || object_integer(w, value) != len)
+                return false;
+        }
+        stated = true;
+    }
+    return stated;
 }
 
 // ---- Bodies -----------------------------------------------------------------------
@@ -319,10 +332,11 @@ bool make_body(const Writer &w, size_t index, Body &body) {
     char insert[64];
     if (page >= 0) {  // a changed page shows its new content stream
         DictText text = repl != nullptr ? copy_text(repl) : obj_dict_text(w.doc, e);
-        if (!text) text = copy_text("<< >>");
+        if (!text) text = copy_text("<< /Type /Page >>");  // still a page to readers
         if (!text) return fail(kOutOfMemory);
         // The thumbnail and private data still picture the old content.
-        for (const char *key : {"Contents", "Thumb", "PieceInfo"}) strip_dict_entries(text.get(), key);
+        for (const char *key : {"Contents", "Thumb", "PieceInfo"})
+            strip_dict_entries(text.get(), key);
         std::snprintf(insert, sizeof insert, " /Contents %ld 0 R",
                       static_cast<long>(new_content_of(w, page)));
         if (!insert_entry(text, insert)) return fail(kOutOfMemory);
@@ -366,18 +380,36 @@ int32_t root_num(const Doc &doc) {
     return doc.root >= 1 ? doc.root : 1;
 }
 
+// Keeps object n, when it may be written, and queues it to be read.
+// False when it was kept already or cannot be written.
+bool keep_object(Writer &w, int32_t n, std::vector<int32_t> &pending) {
+    if (!writable(w, n) || w.keep[static_cast<size_t>(n)]) return false;
+    w.keep[static_cast<size_t>(n)] = 1;
+    pending.push_back(n);
+    return true;
+}
+
 // Marks in `keep` the objects the output holds: those reachable from the
-// catalog through the references of the texts that are written (every
-// writable object when there is no catalog), and the new content streams of
-// the changed pages among them.
+// catalog and the page tree through the references of the texts that are
+// written (every writable object when there is no catalog), and the new
+// content streams of the changed pages among them. The page tree is a start
+// of its own, as the loader found it: the catalog's /Pages, every page of the
+// page list and the /Parent nodes above it, read as leniently as the loader
+// reads them, so that a damaged reference never costs a page.
 bool choose_objects(Writer &w) {
-    const int32_t root = root_num(w.doc);
+    const Doc &doc = w.doc;
+    const int32_t root = root_num(doc);
     if (!writable(w, root)) {
-        for (int32_t n = 1; n <= w.doc.max_obj_num; ++n)
+        for (int32_t n = 1; n <= doc.max_obj_num; ++n)
             if (writable(w, n)) w.keep[static_cast<size_t>(n)] = 1;
     } else {
-        std::vector<int32_t> pending{root}, refs;
-        w.keep[static_cast<size_t>(root)] = 1;
+        std::vector<int32_t> pending, refs;
+        keep_object(w, root, pending);
+        keep_object(w, obj_ref_value(doc, entry_of(w, root), "Pages"), pending);
+        // Each node is kept once, so the /Parent walks together stay linear.
+        for (const PageRef &page : doc.pages)
+            for (int32_t n = page.num; keep_object(w, n, pending);)
+                n = obj_ref_value(doc, entry_of(w, n), "Parent");
         // Every body read here is written: bodies that overlap in the input
         // cannot make this walk cost more than the largest output.
         uint64_t total = 0;
@@ -392,11 +424,7 @@ bool choose_objects(Writer &w) {
                 return fail(kTooLarge);
             refs.clear();
             collect_refs(body.bytes, 0, body.len, refs);
-            for (const int32_t r : refs) {
-                if (!writable(w, r) || w.keep[static_cast<size_t>(r)]) continue;
-                w.keep[static_cast<size_t>(r)] = 1;
-                pending.push_back(r);
-            }
+            for (const int32_t r : refs) keep_object(w, r, pending);
         }
     }
     for (int32_t n = 1; n <= w.doc.max_obj_num; ++n) {
@@ -430,27 +458,36 @@ __attribute__((format(printf, 2, 3))) bool put_fmt(Writer &w, const char *format
     return n >= 0 && put(w, text, std::min<uint64_t>(static_cast<uint64_t>(n), sizeof text - 1));
 }
 
-// Stream data that the verification cannot read as text: an image, filtered
-// data, or bytes that do not look like text.
-bool unscannable(const Writer &w, const ObjEntry &e, int32_t len) {
-    if (e.dict_pos >= 0) {
-        int32_t end = w.size;
-        if (e.dict_end > 0)
-            end = e.dict_end;
-        else if (e.endobj_pos > 0)
-            end = e.endobj_pos;
-        end = std::min(end, w.size);
-        if (find_name(w.file, w.size, e.dict_pos, end, "Image") >= 0) return true;
-        if (find_name(w.file, w.size, e.dict_pos, end, "Filter") >= 0) return true;
+// A control character other than the white space of text (HT, LF, VT, FF, CR).
+bool is_control(unsigned char c) {
+    return c < 9 || (c > 13 && c < 32) || c == 127;
+}
+
+// Stream data that the verification cannot read as text: an image, data
+// that a filter encodes, or bytes that do not look like text. Only the
+// entries of the dictionary written count, so that a /Filter or /Image
+// inside a nested dictionary or a string never hides readable data.
+bool unscannable(const Writer &w, const char *dict, const ObjEntry &e, int32_t len) {
+    const auto *b = reinterpret_cast<const unsigned char *>(dict);
+    const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(dict), INT32_MAX));
+    int32_t pos = dict_entries_start(b, end);
+    DictEntry entry;
+    while (pos >= 0 && dict_next_entry(b, end, &pos, &entry)) {
+        int32_t v = skip_pdf_ws(b, entry.value_end, entry.key_end);
+        if (dict_entry_is(b, entry, "Subtype") && entry.value_end - v == 6 &&
+            std::memcmp(b + v, "/Image", 6) == 0)
+            return true;
+        if (dict_entry_is(b, entry, "Filter")) {
+            if (v < entry.value_end && b[v] == '[') v = skip_pdf_ws(b, entry.value_end, v + 1);
+            if (v < entry.value_end && b[v] == '/') return true;  // a filter is named
+        }
     }
     const unsigned char *data = w.file + e.data_start;
-    for (int32_t i = 0; i < std::min(len, kBinaryHead); ++i) {
-        const unsigned char c = data[i];
-        if (!((c >= 9 && c <= 13) || (c >= 32 && c <= 126))) return true;
-    }
+    for (int32_t i = 0; i < std::min(len, kBinaryHead); ++i)
+        if (is_control(data[i])) return true;
     if (len > kBinaryHead)
         for (int32_t i = len - kBinaryTail; i < len; ++i)
-            if (data[i] == 0 || data[i] > 126) return true;
+            if (is_control(data[i])) return true;
     return false;
 }
 
@@ -472,7 +509,7 @@ bool write_object(Writer &w, size_t index) {
     } else {
         const int32_t len = stream_data_len(w, e);
         if (len > 0) {
-            if (unscannable(w, e, len))
+            if (unscannable(w, body.owned.get(), e, len))
                 w.unscanned.push_back({static_cast<int32_t>(w.out.len), len});
             if (!put(w, w.file + e.data_start, static_cast<uint64_t>(len))) return false;
         }
@@ -554,9 +591,16 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
     w.page_of.assign(slots, -1);
     w.keep.assign(slots, 0);
     for (size_t i = 0; i < doc.objs.size(); ++i) {
-        const int32_t n = doc.objs[i].num;
-        if (n >= 1 && n <= doc.max_obj_num && w.first[static_cast<size_t>(n)] < 0)
-            w.first[static_cast<size_t>(n)] = static_cast<int32_t>(i);
+        const ObjEntry &e = doc.objs[i];
+        if (e.num < 1 || e.num > doc.max_obj_num || w.first[static_cast<size_t>(e.num)] >= 0)
+            continue;
+        // Object streams and cross-reference streams are never written: their
+        // members become plain objects and the table is made anew, while
+        // their compressed data would keep what sanitising removed.
+        if (e.has_stream &&
+            (obj_name_is(doc, e, "Type", "ObjStm") || obj_name_is(doc, e, "Type", "XRef")))
+            continue;
+        w.first[static_cast<size_t>(e.num)] = static_cast<int32_t>(i);
     }
     if (plan.page_changed != nullptr) {
         const size_t pages = std::min(plan.page_changed->size(), doc.pages.size());

@@ -134,6 +134,47 @@ TEST(SanitizeHiddenInfo, AnnotsArrayObjectAndRepeatedKeys) {
     EXPECT_EQ(s.text(3), "<< /Type /Page /Parent 2 0 R  /Annots [ 11 0 R ] >>");
 }
 
+TEST(SanitizeHiddenInfo, SharedAnnotsArrayObjectIsRebuiltOnce) {
+    // Pages naming one array object keep naming it; the array loses the link
+    // and its inline comment, and no page gets a copy of its own.
+    PdfBuilder pdf = with_pages("", {"/Annots 9 0 R ", "/Annots 9 0 R /Metadata 8 0 R "});
+    pdf.obj(8, "<< /Type /Metadata >>")
+        .obj(9, "[10 0 R 11 0 R << /Subtype /Text /Contents (secret) >>]")
+        .obj(10, "<< /Subtype /Link >>")
+        .obj(11, "<< /Subtype /Widget >>")
+        .xref_table("/Root 1 0 R");
+    const Sanitized s(pdf);
+    EXPECT_EQ(s.text(9), "[ 11 0 R ]");
+    EXPECT_EQ(s.text(3), "-");
+    EXPECT_EQ(s.text(4), "<< /Type /Page /Parent 2 0 R /Annots 9 0 R >>");
+    EXPECT_EQ(s.dropped(), (std::vector<int32_t>{8, 10}));
+}
+
+TEST(SanitizeHiddenInfo, InlineAnnotationsGoWithTheRebuiltArray) {
+    // Annotation dictionaries written inside /Annots have no object to leave
+    // out: the array is rebuilt without them, beside a widget or alone.
+    PdfBuilder pdf = with_pages(
+        "", {"/Annots [<< /Subtype /Text /Contents (secret note) >>] ",
+             "/Annots [ << /Subtype /FreeText /Contents (secret) >> 10 0 R ] ", "/Annots [ ] "});
+    pdf.obj(10, "<< /Subtype /Widget >>").xref_table("/Root 1 0 R");
+    const Sanitized s(pdf);
+    EXPECT_EQ(s.text(3), "<< /Type /Page /Parent 2 0 R  /Annots [ ] >>");
+    EXPECT_EQ(s.text(4), "<< /Type /Page /Parent 2 0 R  /Annots [ 10 0 R ] >>");
+    EXPECT_EQ(s.text(5), "-");
+}
+
+TEST(SanitizeHiddenInfo, StructureIsNeverLeftOut) {
+    // A name dictionary, an annotation or an /Info that names the page tree,
+    // the catalog or a page, and a page whose dictionary holds a file
+    // specification of its own: the pages stay.
+    PdfBuilder pdf = with_pages("/Names 2 0 R ",
+                                {"/Annots [3 0 R 1 0 R] ",
+                                 "/AA << /O << /S /Launch /F << /Type /Filespec /F (x) >> >> >> "});
+    pdf.xref_table("/Root 1 0 R /Info 4 0 R");
+    const Sanitized s(pdf);
+    EXPECT_TRUE(s.dropped().empty());
+}
+
 TEST(SanitizeHiddenInfo, CatalogLosesOnlyTheHiddenEntries) {
     PdfBuilder pdf = with_pages(
         "/PageMode /UseOutlines /Outlines 10 0 R /Names << /Dests 11 0 R >> "
@@ -216,6 +257,37 @@ TEST(SanitizeHiddenInfo, FormFieldValues) {
     EXPECT_EQ(s.dropped(), (std::vector<int32_t>{40, 41, 43}));
 }
 
+TEST(SanitizeHiddenInfo, FieldTreeNodesLoseTheirValues) {
+    // /V may stand on a node above the fields that carry /FT: every node under
+    // the AcroForm's /Fields (an array object here) through /Kids is a field.
+    PdfBuilder pdf = with_pages("/AcroForm << /Fields 9 0 R >> ", {""});
+    pdf.obj(9, "[10 0 R]")
+        .obj(10, "<< /T (group) /V (secret) /Kids 11 0 R >>")
+        .obj(11, "[12 0 R 13 0 R]")
+        .obj(12, "<< /T (a) /Parent 10 0 R /FT /Tx >>")
+        .obj(13, "<< /T (b) /Parent 10 0 R /Kids [14 0 R] /DV (secret too) >>")
+        .obj(14, "<< /T (c) /Parent 13 0 R /Kids [13 0 R] /RV (and this) >>")  // a loop
+        .obj(15, "<< /T (elsewhere) /V (kept) >>")
+        .xref_table("/Root 1 0 R");
+    const Sanitized s(pdf);
+    EXPECT_EQ(s.text(10), "<< /T (group) /Kids 11 0 R >>");
+    EXPECT_EQ(s.text(13), "<< /T (b) /Parent 10 0 R /Kids [14 0 R] >>");
+    EXPECT_EQ(s.text(14), "<< /T (c) /Parent 13 0 R /Kids [13 0 R] >>");
+    EXPECT_EQ(s.text(15), "-");
+}
+
+TEST(SanitizeHiddenInfo, FtInheritedFromFarUp) {
+    // /FT 100 levels above the value, and many fields sharing one chain.
+    PdfBuilder pdf = with_pages("", {""});
+    pdf.obj(10, "<< /FT /Tx >>");
+    for (int n = 11; n <= 110; ++n)
+        pdf.obj(n, "<< /Parent " + std::to_string(n - 1) + " 0 R /V (v) >>");
+    pdf.xref_table("/Root 1 0 R");
+    const Sanitized s(pdf);
+    for (int n = 11; n <= 110; ++n)
+        EXPECT_EQ(s.text(n), "<< /Parent " + std::to_string(n - 1) + " 0 R >>") << n;
+}
+
 TEST(SanitizeHiddenInfo, ValueReferenceToThePageTreeIsNotFollowed) {
     PdfBuilder pdf = with_pages("", {""});
     pdf.obj(20, "<< /FT /Tx /V 3 0 R /DV 1 0 R /RV 20 0 R >>").xref_table("/Root 1 0 R");
@@ -248,6 +320,23 @@ TEST(SanitizeHiddenInfo, XfaGoesInlineAndIndirect) {
         EXPECT_EQ(s.text(1), "<< /Type /Catalog /Pages 2 0 R /AcroForm 9 0 R >>");
         EXPECT_EQ(s.text(9), "<< /Fields [] /NeedAppearances true >>");
         EXPECT_EQ(s.dropped(), (std::vector<int32_t>{30, 31}));
+    }
+    {
+        SCOPED_TRACE("every copy of a repeated AcroForm");
+        PdfBuilder pdf = with_pages(
+            "/AcroForm << /XFA 30 0 R >> /AcroForm 9 0 R /AcroForm << /Fields [] /XFA 31 0 R >> ",
+            {""});
+        pdf.obj(9, "<< /XFA 32 0 R >>")
+            .stream(30, "", "<a/>")
+            .stream(31, "", "<b/>")
+            .stream(32, "", "<c/>")
+            .xref_table("/Root 1 0 R");
+        const Sanitized s(pdf);
+        EXPECT_EQ(s.text(1),
+                  "<< /Type /Catalog /Pages 2 0 R /AcroForm << >> /AcroForm 9 0 R "
+                  "/AcroForm << /Fields [] >> >>");
+        EXPECT_EQ(s.text(9), "<< >>");
+        EXPECT_EQ(s.dropped(), (std::vector<int32_t>{30, 31, 32}));
     }
     {
         SCOPED_TRACE("an AcroForm without XFA is written as it is");

@@ -77,6 +77,10 @@ TEST(VerifyOutput, ToleratedAndSurvivingOccurrences) {
          "a form field dictionary"},
         {"/V value of a widget", "1 0 obj\n<< /Subtype /Widget /V (Secret) >>\nendobj\n", "Secret",
          "a form field dictionary"},
+        {"/T value nested deeper than strings are followed",
+         "1 0 obj\n<< /T (" + std::string(5000, '(') + "Secret" + std::string(5001, ')') +
+             " >>\nendobj\n",
+         "Secret", nullptr},
         {"/TX is not /T", "1 0 obj\n<< /TX (Secret) >>\nendobj\n", "Secret", nullptr},
         {"text outside any string", "1 0 obj\n<< /T (x) >> Secret\nendobj\n", "Secret", nullptr},
         {"unfiltered stream", js, "secret", "an undecoded stream"},
@@ -90,6 +94,19 @@ TEST(VerifyOutput, ToleratedAndSurvivingOccurrences) {
          "5 0 obj\n<< /Type /Metadata /Length 6 >>\nstream\nSecret\nendstream\nendobj\n", "Secret",
          "the XMP metadata stream"},
         {"array object", "4 0 obj\n[(Secret)]\nendobj\n", "Secret", "object 4"},
+        // The label names the object that holds the match, never the
+        // dictionary or stream of an object after it.
+        {"array object before a field",
+         "4 0 obj\n[(Secret)]\nendobj\n5 0 obj\n<< /FT /Tx >>\nendobj\n", "Secret", "object 4"},
+        {"dictionary before a stream",
+         "2 0 obj\n<< /Type /Page /Annots [<< /Contents (Secret) >>] >>\nendobj\n" + js, "Secret",
+         "object 2"},
+        {"dictionary before an image",
+         "2 0 obj\n<< /A (Secret) >>\nendobj\n"
+         "5 0 obj\n<< /Subtype /Image /Length 1 >>\nstream\nx\nendstream\nendobj\n",
+         "Secret", "object 2"},
+        {"field dictionary naming /FT after the value",
+         "1 0 obj\n<< /V (Secret) /FT /Tx >>\nendobj\n", "Secret", "a form field dictionary"},
         {"keyword obj", "1 0 obj\n<< >>\nendobj\n", "obj", "the output file"},
         {"keyword stream", js, "stream", nullptr},
         {"keyword trailer", "1 0 obj\n<< >>\nendobj\n", "TRAILER", nullptr},
@@ -120,14 +137,25 @@ TEST(VerifyOutput, UnscannedRangesAreSkipped) {
 }
 
 // The writer's ranges over a real output: a stream with a /Filter is copied
-// unchanged and not read; the same text unfiltered is found.
+// unchanged and not read; the same text unfiltered is found, also beside
+// bytes above 127.
 TEST(VerifyOutput, OverABuiltOutput) {
-    for (const bool filtered : {true, false}) {
-        SCOPED_TRACE(filtered ? "filtered" : "unfiltered");
+    struct Case {
+        const char *entries;
+        const char *data;
+        const char *label;
+    };
+    const Case cases[] = {
+        {"/Filter /LZWDecode", "app.alert('secret')", ""},
+        {"", "app.alert('secret')", "an undecoded stream"},
+        {"", "app.alert('caf\xC3\xA9 secret')", "an undecoded stream"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.data);
         PdfBuilder pdf;
         pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R /Names << /JS 3 0 R >> /T (Secret) >>")
             .obj(2, "<< /Type /Pages /Kids [] /Count 0 /Helvetica-Secret 1 >>")
-            .stream(3, filtered ? "/Filter /LZWDecode" : "", "app.alert('secret')");
+            .stream(3, c.entries, c.data);
         TempFile file(pdf.bytes());
         Doc doc;
         ASSERT_EQ(doc_load(file.c_str(), doc), 0) << g_err;
@@ -137,8 +165,8 @@ TEST(VerifyOutput, OverABuiltOutput) {
         std::vector<UnscannedRange> unscanned;
         ASSERT_EQ(build_output(doc, plan, out, unscanned), 1) << g_err;
         const std::string bytes(reinterpret_cast<const char *>(out.data.get()), out.len);
-        EXPECT_NE(bytes.find("app.alert('secret')"), std::string::npos);
-        EXPECT_EQ(verdict(bytes, "SECRET", unscanned), filtered ? "" : "an undecoded stream");
+        EXPECT_NE(bytes.find(c.data), std::string::npos);
+        EXPECT_EQ(verdict(bytes, "SECRET", unscanned), c.label);
         doc_free(doc);
     }
 }

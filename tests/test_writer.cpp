@@ -210,6 +210,23 @@ TEST(WriterLayout, RootWithoutCatalog) {
         EXPECT_TRUE(out.is_free(4));
         EXPECT_NE(out.trailer().find("/Root 1 0 R"), std::string::npos);
     }
+    {
+        SCOPED_TRACE("object and cross-reference streams are never written");
+        // Their compressed data still holds the member that was left out.
+        Fixture f(PdfBuilder()
+                      .obj(2, "(two)")
+                      .object_stream(10, {{3, "(secret member)"}, {4, "(kept member)"}})
+                      .xref_stream(11, "")
+                      .bytes());
+        f.drop[3] = 1;
+        Output out(f);
+        ASSERT_EQ(out.rc, 1) << out.error;
+        EXPECT_TRUE(out.is_free(3));
+        EXPECT_EQ(out.object(4), "4 0 obj\n(kept member)\n\nendobj\n");
+        EXPECT_TRUE(out.is_free(10));
+        EXPECT_TRUE(out.is_free(11));
+        EXPECT_EQ(out.bytes.find("stream"), std::string::npos);
+    }
 }
 
 // ---- What is kept ---------------------------------------------------------------------
@@ -242,6 +259,58 @@ TEST(WriterReach, OnlyObjectsInUseAreWritten) {
     // Members are written as plain objects with generation 0.
     EXPECT_EQ(out.object(14), "14 0 obj\n(member)\n\nendobj\n");
     EXPECT_EQ(out.gen(13), 0);
+}
+
+TEST(WriterReach, PageTreeAsTheLoaderReadsItIsWritten) {
+    // "2 07R", "7 R", "4 R" and "7 0 RI" are no references to the writer,
+    // but the loader reads the number after /Pages, every number of /Kids and
+    // the number after /Parent: the tree and pages it found stay whole.
+    PdfBuilder pdf;
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 07R >>")
+        .obj(2, "<< /Type /Pages /Kids [7 R] /Count 2 >>")
+        .obj(3, "<< /Type /Page /Parent 7 0 RI>>")
+        .obj(4, "<< /Type /Page /Parent 7 0 R /Contents 5 0 R >>")
+        .stream(5, "", "BT (page two) Tj ET")
+        .obj(7, "<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 4 R] /Count 2 >>");
+    Fixture f(pdf.bytes());
+    ASSERT_EQ(f.doc.pages.size(), 2u);
+    Output out(f);
+    ASSERT_EQ(out.rc, 1) << out.error;
+    for (int32_t n : {1, 2, 3, 4, 5, 7}) EXPECT_FALSE(out.is_free(n)) << n;
+    Reloaded back(out.bytes);
+    EXPECT_EQ(back.doc.pages.size(), 2u);
+}
+
+TEST(WriterReach, DamagedPageDictionaryKeepsWhatItNames) {
+    // Page 4's dictionary opens with "<x", which the loader still reads as a
+    // page: what it names is kept, and once it changes, it stays a page.
+    PdfBuilder pdf;
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /H <3132 3> >>")
+        .obj(3, "<< /Type /Page /Parent 2 0 R >>")
+        .obj(4, "<x /Type /Page /Parent 2 0 R /Contents 5 0 R /Resources 6 0 R >>")
+        .stream(5, "", "BT (old) Tj ET")
+        .obj(6, "<< /Font << >> >>");
+    const std::string bytes = pdf.bytes();
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed" : "unchanged");
+        Fixture f(bytes);
+        ASSERT_EQ(f.doc.pages.size(), 2u);
+        if (changed) {
+            f.drop[5] = 1;
+            f.change_page(1, "q Q\n");
+        }
+        Output out(f);
+        ASSERT_EQ(out.rc, 1) << out.error;
+        EXPECT_FALSE(out.is_free(2));
+        EXPECT_EQ(out.is_free(5), changed);
+        EXPECT_EQ(out.is_free(6), changed);  // the unreadable dictionary is not copied
+        if (changed) {
+            EXPECT_EQ(out.object(4), "4 0 obj\n<< /Type /Page  /Contents 7 0 R >>\nendobj\n");
+        }
+        Reloaded back(out.bytes);
+        EXPECT_EQ(back.doc.pages.size(), 2u);
+    }
 }
 
 // ---- Bodies --------------------------------------------------------------------------------
@@ -345,7 +414,7 @@ TEST(WriterStreams, LengthStatesTheDataWritten) {
         const char *dict;  // as written in the input
         const char *data;
         int32_t length;     // of the data written
-        const char *after;  // the output dictionary, when it keeps the input's
+        const char *after;  // the output dictionary, when the case names it
     };
     const Case cases[] = {
         {"direct and right", 10, "<< /Length 10 >>", "0123456789", 10, "<< /Length 10 >>"},
@@ -358,6 +427,9 @@ TEST(WriterStreams, LengthStatesTheDataWritten) {
         {"absent", 15, "<< /Type /Foo >>", "0123456789", 11, nullptr},
         {"twice", 16, "<< /Length 10 /Length 10 >>", "0123456789", 10,
          "<< /Length 10 /Length 10 >>"},
+        // Readers differ in the copy they take: one right copy is not enough.
+        {"twice, the second wrong", 17, "<< /Length 10 /Length 99 >>", "0123456789", 10,
+         "<<  /Length 10 >>"},
     };
     PdfBuilder pdf;
     std::string refs;
@@ -404,9 +476,18 @@ TEST(WriterStreams, DataTheVerificationSkips) {
         {"plain text", "", "BT (hello) Tj ET", false},
         {"image", "/Subtype /Image", "plain text data", true},
         {"filtered", "/Filter /ASCIIHexDecode", "68656c6c6f>", true},
+        {"filter array", "/Filter [ /AHx ]", "68656c6c6f>", true},
+        {"empty filter array", "/Filter []", "plain text data", false},
+        // Only the stream's own entries count.
+        {"/Image as a resource name", "/Resources << /XObject << /Image 9 0 R >> >>", "text",
+         false},
+        {"/Filter in a string", "/Note (/Filter /Image)", "text", false},
         {"byte 7 in the head", "", with(100, '\x07'), true},
-        {"byte 7 in the tail", "", with(4800, '\x07'), false},
-        {"byte above 126 in the tail", "", with(4800, '\xE9'), true},
+        {"escape byte in the head", "", with(0, '\x1B'), true},
+        {"UTF-8 text in the head", "", "app.alert('caf\xC3\xA9');", false},
+        {"byte 7 in the tail", "", with(4800, '\x07'), true},
+        {"byte 7 between head and tail", "", with(4400, '\x07'), false},
+        {"byte above 126 in the tail", "", with(4800, '\xE9'), false},
         {"NUL in the tail", "", with(4999, '\0'), true},
         {"empty", "/Subtype /Image", "", false},
     };
