@@ -11,7 +11,12 @@ DictRange dict_range_in(const unsigned char *bytes, int32_t size, const ObjEntry
     DictRange range;
     if (entry.compressed) {
         if (entry.text == nullptr || entry.text_len <= 0) return range;
+        // As for an object in the file: only a value that opens with '<' has
+        // a dictionary, so that a member reads the same once written out.
+        const int32_t start = skip_pdf_ws(entry.text, entry.text_len, 0);
+        if (start >= entry.text_len || entry.text[start] != '<') return range;
         range.bytes = entry.text;
+        range.start = start;
         range.end = entry.text_len;
         return range;
     }

@@ -184,9 +184,13 @@ TEST(DictText, CopiesTheDictionaryThroughItsClosingBrackets) {
             EXPECT_EQ(text_of(t), c.expected);
         }
     }
-    // A member whose text begins with blanks has no dictionary text.
+    // A member's dictionary starts after the blanks before it, as in the file;
+    // a member whose value is no dictionary has none.
     const std::string blanks = "  <</A 1>>";
-    EXPECT_EQ(obj_dict_text(Doc{}, member(1, blanks)), nullptr);
+    EXPECT_EQ(text_of(obj_dict_text(Doc{}, member(1, blanks))), "<</A 1>>");
+    const std::string not_dict = "7 0 R <</Type /Page>>";
+    EXPECT_EQ(obj_dict_text(Doc{}, member(1, not_dict)), nullptr);
+    EXPECT_EQ(obj_has_key(Doc{}, member(1, not_dict), "Type"), 0);
     const std::string plain = "<</A 1>> 5";
     EXPECT_EQ(text_of(obj_dict_text(Doc{}, member(1, plain))), "<</A 1>>");
 }
