@@ -316,8 +316,13 @@ std::string kept_annots(const Run &run, const std::vector<int32_t> &refs) {
     std::string kept;
     for (const int32_t annot : refs) {
         if (!in_range(annot, run.size) || run.drop[annot]) continue;
-        kept +=
-            " " + std::to_string(annot) + " " + std::to_string(output_gen(run.doc, annot)) + " R";
+        // Appended piece by piece: g++ 12 warns falsely about the temporaries
+        // of a chained concatenation.
+        kept += ' ';
+        kept += std::to_string(annot);
+        kept += ' ';
+        kept += std::to_string(output_gen(run.doc, annot));
+        kept += " R";
     }
     return kept;
 }
@@ -339,7 +344,10 @@ void rewrite_pages(Run &run, std::vector<int32_t> &refs) {
             if (!rebuilt[array]) {
                 rebuilt[array] = 1;
                 collect_refs_in_array(doc, *entry, refs);
-                if (DictText text = copy_text(("[" + kept_annots(run, refs) + " ]").c_str()))
+                std::string array_text = "[";
+                array_text += kept_annots(run, refs);
+                array_text += " ]";
+                if (DictText text = copy_text(array_text.c_str()))
                     run.replacements[array] = std::move(text);
             }
         } else {
