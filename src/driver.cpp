@@ -78,7 +78,8 @@ bool load_with_pages(const char *input_path, Doc &doc) {
 }
 
 // Decodes page `index` and rewrites its content into `out`. Returns -1 when a
-// content stream cannot be decoded (g_err set), else whether a box was painted.
+// content stream cannot be decoded or rewritten (g_err set), else whether a
+// box was painted.
 int redact_page(const Doc &doc, size_t index, const RedactionArgs &args, Buf &out,
                 std::vector<int32_t> &content_objs, int *matches) {
     content_objs.clear();
@@ -90,11 +91,19 @@ int redact_page(const Doc &doc, size_t index, const RedactionArgs &args, Buf &ou
         if (get_page_content(doc, *page, content, content_objs, page_num, &failed) < 0) return -1;
     }
     int painted = 0;
-    // A page without content still goes through, so that a region on it is painted.
+    // A page without content still goes through, so that a region on it is
+    // painted. get_page_content keeps the joined content within 32-bit lengths.
     redact_page_content(content.data.get(), static_cast<int32_t>(content.len), out, args.search,
                         args.regions, args.region_count, page_num, args.red, args.green,
                         args.blue, &painted, matches);
-    return painted ? 1 : 0;
+    if (!painted) return 0;
+    // The rewritten content holds the whole page: a shorter one means memory
+    // ran out, and writing it would lose the rest of the page.
+    if (!out.data || out.len < content.len) {
+        set_error("out of memory rewriting the page %d content stream", page_num);
+        return -1;
+    }
+    return 1;
 }
 
 // The form pass: the forms and annotation appearances that each page reaches,
@@ -179,10 +188,12 @@ int apply_redaction(const char *input_path, const char *output_path, const char 
     for (size_t i = 0; i < page_count; ++i) {
         const int painted = redact_page(doc, i, args, page_content[i], content_objs[i], nullptr);
         if (painted < 0) return 0;
-        if (painted)
+        if (painted) {
             page_changed[i] = 1;
-        else
+            buf_shrink_to_fit(page_content[i]);
+        } else {
             page_content[i] = Buf{};
+        }
     }
     drop_old_content(doc, content_objs, page_changed, drop);
 

@@ -1,8 +1,14 @@
 // Form XObject and appearance redaction: the forms a page's resources name,
 // the appearance streams of its annotations, and the forms nested in them,
 // each redacted at most once per call.
+//
+// The walk keeps its own list of forms still to examine instead of
+// recursing, so nesting of any depth costs no stack, and the VisitMap marks
+// every dictionary it has walked, so a call does the same work however often
+// an object is referenced.
 #include "forms.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -13,10 +19,28 @@
 
 namespace {
 
-constexpr int kMaxFormDepth = 16;     // forms nested deeper are left alone
 constexpr int kMaxResourceHops = 64;  // the page and 63 ancestors
 
-// The arguments that stay the same for every form of one page.
+// The roles in which the VisitMap records an object.
+constexpr uint16_t kExamined = 1;           // a stream examined as a form or appearance
+constexpr uint16_t kNotAForm = 2;           // a stream without /Subtype /Form met in resources
+constexpr uint16_t kResourcesLookedUp = 4;  // a page or page-tree node whose resources were walked
+constexpr uint16_t kResourceDict = 8;       // walked as a resource dictionary
+constexpr uint16_t kXObjectDict = 16;       // walked as an /XObject dictionary
+constexpr uint16_t kAnnotation = 32;        // an annotation whose appearances were followed
+constexpr uint16_t kAnnotsArray = 64;       // walked as an /Annots array
+constexpr uint16_t kAppearanceDict = 128;   // walked as an /AP dictionary
+constexpr uint16_t kStateDict = 256;        // walked as a dictionary of appearance states
+
+// A form still to examine; `appearance` when an annotation's /AP named it,
+// where /Subtype /Form is often left out, so only an image is passed over.
+struct PendingForm {
+    int32_t num;
+    bool appearance;
+};
+
+// The walk of one page: the arguments that stay the same for all its forms,
+// and the forms still to examine, taken from the back.
 struct FormPass {
     const Doc &doc;
     VisitMap &visit_map;
@@ -27,79 +51,170 @@ struct FormPass {
     int page;
     int red, green, blue;
     FormTally &tally;
+    std::vector<PendingForm> pending;
 };
 
-// One top-level entry of a dictionary: the key (without its slash) and the
-// offset where its value starts.
-struct DictEntry {
-    const unsigned char *key = nullptr;
-    int32_t key_len = 0;
-    int32_t value = 0;
-};
-
-// Reads the next top-level entry of the dictionary whose inside runs from
-// *pos to `close` (its closing ">>"), moving *pos past the value. Values are
-// stepped over whole, so keys of nested dictionaries are never returned.
-bool next_dict_entry(const unsigned char *bytes, int32_t close, int32_t *pos, DictEntry &out) {
-    int32_t p = *pos;
-    for (;;) {
-        p = skip_pdf_ws(bytes, close, p);
-        if (p >= close) return false;
-        if (bytes[p] == '/') break;
-        const int32_t next = skip_pdf_value(bytes, close, p);  // a stray token
-        if (next < 0) return false;
-        p = next > p ? next : p + 1;
-    }
-    int32_t key_end = p + 1;
-    while (key_end < close && !is_space_char(bytes[key_end]) && !is_delimiter(bytes[key_end]))
-        ++key_end;
-    const int32_t value_end = skip_pdf_value(bytes, close, key_end);
-    if (value_end < 0) return false;
-    out.key = bytes + p + 1;
-    out.key_len = key_end - (p + 1);
-    out.value = skip_pdf_ws(bytes, close, key_end);
-    *pos = value_end;
+// Records `role` for object `num`: true the first time, false when it was
+// recorded before or the number lies outside the map.
+bool first_time(VisitMap &visit, int32_t num, uint16_t role) {
+    if (num <= 0 || static_cast<size_t>(num) >= visit.size()) return false;
+    uint16_t &bits = visit[static_cast<size_t>(num)];
+    if ((bits & role) != 0) return false;
+    bits = static_cast<uint16_t>(bits | role);
     return true;
 }
 
-// The inside of the dictionary whose "<<" is at `open`: *from just past the
-// "<<", the result its closing ">>" (or -1).
-int32_t dict_inside(const unsigned char *bytes, int32_t end, int32_t open, int32_t *from) {
-    if (open < 0 || static_cast<int64_t>(open) + 1 >= end || bytes[open] != '<' ||
-        bytes[open + 1] != '<')
-        return -1;
-    *from = open + 2;
-    return rd_dict_close(bytes, end, open, end);
-}
-
 // Appends every reference from `pos` up to `end` (or an unmatched "]").
-int32_t append_refs(const unsigned char *bytes, int32_t end, int32_t pos,
-                    std::vector<int32_t> &out) {
-    int32_t added = 0;
+void append_refs(const unsigned char *bytes, int32_t end, int32_t pos, std::vector<int32_t> &out) {
     for (int32_t num = next_array_ref(bytes, end, &pos); num > 0;
-         num = next_array_ref(bytes, end, &pos)) {
+         num = next_array_ref(bytes, end, &pos))
         out.push_back(num);
-        ++added;
-    }
-    return added;
 }
 
-int redact_form(const FormPass &fp, int32_t objnum, int depth, bool appearance);
+// Appends the references of every /XObject entry of resource dictionary
+// `res`. With `visit`, an /XObject dictionary object walked before in this
+// call is passed over: the forms it names have all been reached.
+void append_xobject_refs(const Doc &doc, const DictRange &res, VisitMap *visit,
+                         std::vector<int32_t> &out) {
+    int32_t cursor = 0, p = 0;
+    while ((p = dict_next_value(res, "XObject", &cursor)) >= 0) {
+        DictRange dict{res.bytes, p, res.end};
+        if (is_digit(res.bytes[p])) {  // a dictionary object of its own
+            int32_t at = p;
+            const int32_t num = parse_int_at(res.bytes, res.end, &at);
+            if (num <= 0 || (visit != nullptr && !first_time(*visit, num, kXObjectDict))) continue;
+            const ObjEntry *entry = doc_find_obj(doc, num);
+            if (entry == nullptr) continue;
+            dict = obj_dict_range(doc, *entry);
+        }
+        const int32_t from = dict_range_entries(dict);
+        if (from < 0) continue;
+        const int32_t close = rd_dict_close(dict.bytes, dict.end, from - 2, dict.end);
+        if (close >= 0) append_refs(dict.bytes, close, from, out);
+    }
+}
 
-// Redacts every form of a resource dictionary at `depth`.
-int redact_resource_forms(const FormPass &fp, int32_t res_obj, const unsigned char *text,
-                          int32_t text_end, int32_t dict_pos, int depth) {
-    std::vector<int32_t> forms;
-    collect_xobjects(fp.doc, res_obj, text, text_end, dict_pos, forms);
-    for (int32_t num : forms)
-        if (redact_form(fp, num, depth, false) < 0) return -1;
-    return 1;
+// The array that the value at `value` of `r` stands for: an inline "[", or a
+// reference to an array object, whose number goes to *array_obj (0 for an
+// inline array). Returns the offset just past its "[" in *bytes (scanned up
+// to *end), or -1.
+int32_t array_value(const Doc &doc, const DictRange &r, int32_t value, const unsigned char **bytes,
+                    int32_t *end, int32_t *array_obj) {
+    *array_obj = 0;
+    if (r.bytes[value] == '[') {
+        *bytes = r.bytes;
+        *end = r.end;
+        return value + 1;
+    }
+    const int32_t num = ref_at(r.bytes, r.end, &value);
+    const ObjEntry *array = num > 0 ? doc_find_obj(doc, num) : nullptr;
+    if (array == nullptr) return -1;
+    *array_obj = num;
+    return obj_array_start(doc, *array, bytes, end);
+}
+
+// Appends the annotations that every /Annots entry of `obj` names. With
+// `visit`, an /Annots array object walked before in this call is passed over.
+void append_annot_refs(const Doc &doc, const ObjEntry &obj, VisitMap *visit,
+                       std::vector<int32_t> &out) {
+    const DictRange r = obj_dict_range(doc, obj);
+    int32_t cursor = 0, p = 0;
+    while ((p = dict_next_value(r, "Annots", &cursor)) >= 0) {
+        const unsigned char *bytes = nullptr;
+        int32_t end = 0, array_obj = 0;
+        const int32_t from = array_value(doc, r, p, &bytes, &end, &array_obj);
+        if (from < 0) continue;
+        if (visit != nullptr && array_obj > 0 && !first_time(*visit, array_obj, kAnnotsArray))
+            continue;
+        append_refs(bytes, end, from, out);
+    }
+}
+
+// Queues the forms of every /Resources entry of `holder` (a page, a page-tree
+// node or a form), in their order. Returns whether it has any.
+bool push_resource_forms(FormPass &fp, const ObjEntry &holder) {
+    bool found = false;
+    std::vector<int32_t> refs;
+    int32_t cursor = 0, res_obj = 0, text_end = 0, dict_pos = 0;
+    const unsigned char *text = nullptr;
+    while (obj_resources(fp.doc, holder, &res_obj, &text, &text_end, &dict_pos, &cursor)) {
+        found = true;
+        DictRange res{text, dict_pos, text_end};
+        if (res_obj > 0) {
+            if (!first_time(fp.visit_map, res_obj, kResourceDict)) continue;
+            const ObjEntry *entry = doc_find_obj(fp.doc, res_obj);
+            if (entry == nullptr) continue;
+            res = obj_dict_range(fp.doc, *entry);
+        }
+        append_xobject_refs(fp.doc, res, &fp.visit_map, refs);
+    }
+    for (auto it = refs.rbegin(); it != refs.rend(); ++it) fp.pending.push_back({*it, false});
+    return found;
+}
+
+// Queues every stream that a dictionary of appearance states names.
+void push_state_streams(FormPass &fp, const DictRange &states) {
+    int32_t pos = dict_range_entries(states);
+    DictEntry e;
+    while (pos >= 0 && dict_next_entry(states.bytes, states.end, &pos, &e)) {
+        int32_t at = skip_pdf_ws(states.bytes, states.end, e.key_end);
+        const int32_t num = ref_at(states.bytes, states.end, &at);
+        if (num > 0) fp.pending.push_back({num, true});
+    }
+}
+
+// Queues what one /N, /R or /D value at `value` names: a stream, or the
+// streams of a dictionary of appearance states, inline or an object.
+void push_appearance(FormPass &fp, const DictRange &ap, int32_t value) {
+    if (ap.bytes[value] == '<') {
+        push_state_streams(fp, DictRange{ap.bytes, value, ap.end});
+        return;
+    }
+    const int32_t num = ref_at(ap.bytes, ap.end, &value);
+    const ObjEntry *target = num > 0 ? doc_find_obj(fp.doc, num) : nullptr;
+    if (target == nullptr) return;
+    if (target->has_stream)
+        fp.pending.push_back({num, true});
+    else if (first_time(fp.visit_map, num, kStateDict))
+        push_state_streams(fp, obj_dict_range(fp.doc, *target));
+}
+
+// Queues the appearance streams of annotation `annot`: /N, /R and /D of every
+// /AP entry, inline or an object of its own, in their order.
+void push_annotation(FormPass &fp, int32_t annot) {
+    if (!first_time(fp.visit_map, annot, kAnnotation)) return;
+    const ObjEntry *entry = doc_find_obj(fp.doc, annot);
+    if (entry == nullptr) return;
+    const size_t first = fp.pending.size();
+    const DictRange r = obj_dict_range(fp.doc, *entry);
+    int32_t cursor = 0, p = 0;
+    while ((p = dict_next_value(r, "AP", &cursor)) >= 0) {
+        DictRange ap{r.bytes, p, r.end};
+        if (is_digit(r.bytes[p])) {
+            int32_t at = p;
+            const int32_t num = ref_at(r.bytes, r.end, &at);
+            const ObjEntry *obj = num > 0 ? doc_find_obj(fp.doc, num) : nullptr;
+            if (obj == nullptr || obj->has_stream ||
+                !first_time(fp.visit_map, num, kAppearanceDict))
+                continue;
+            ap = obj_dict_range(fp.doc, *obj);
+        }
+        int32_t pos = dict_range_entries(ap);
+        DictEntry e;
+        while (pos >= 0 && dict_next_entry(ap.bytes, ap.end, &pos, &e)) {
+            if (!dict_entry_is(ap.bytes, e, "N") && !dict_entry_is(ap.bytes, e, "R") &&
+                !dict_entry_is(ap.bytes, e, "D"))
+                continue;
+            const int32_t value = skip_pdf_ws(ap.bytes, ap.end, e.key_end);
+            if (value < ap.end) push_appearance(fp, ap, value);
+        }
+    }
+    std::reverse(fp.pending.begin() + static_cast<std::ptrdiff_t>(first), fp.pending.end());
 }
 
 // Decodes and redacts the content of form `entry`, keeping the result in the
-// FormMap when a box was painted. The decoded copy is released before the
-// nested forms are visited.
-int redact_form_content(const FormPass &fp, const ObjEntry &entry) {
+// FormMap when a box was painted.
+int redact_form_content(FormPass &fp, const ObjEntry &entry) {
     char label[96];
     std::snprintf(label, sizeof label, "the Form XObject stream (object %ld)",
                   static_cast<long>(entry.num));
@@ -124,102 +239,55 @@ int redact_form_content(const FormPass &fp, const ObjEntry &entry) {
     const int64_t total = static_cast<int64_t>(fp.tally.matches) + matches;
     fp.tally.matches = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
     if (!painted) return 1;
-    // An empty entry would let the writer keep the unredacted stream.
-    if (!content.data) {
+    // The rewritten content holds the whole form: a shorter one means memory
+    // ran out, and the writer would then keep too little, or the unredacted
+    // stream.
+    if (!content.data || content.len < static_cast<uint64_t>(len)) {
         set_error("out of memory decoding %s", label);
         return -1;
     }
     fp.tally.changed = 1;
+    buf_shrink_to_fit(content);
     fp.form_map[static_cast<size_t>(entry.num)] = std::move(content);
     return 1;
 }
 
-// `appearance`: the stream was reached through an annotation's /AP, where
-// /Subtype /Form is often left out, so only an image is passed over.
-int redact_form(const FormPass &fp, int32_t objnum, int depth, bool appearance) {
+// Examines one queued form: redacts it and queues the forms its resources
+// name, unless it was examined before or is no form.
+int examine_form(FormPass &fp, PendingForm form) {
     const Doc &doc = fp.doc;
-    if (objnum <= 0 || depth < 0 || depth > kMaxFormDepth || objnum > doc.max_obj_num) return 1;
-    const auto index = static_cast<size_t>(objnum);
-    if (index >= fp.visit_map.size() || index >= fp.form_map.size() || fp.visit_map[index])
-        return 1;
-    const ObjEntry *entry = doc_find_obj(doc, objnum);
+    if (form.num <= 0 || form.num > doc.max_obj_num) return 1;
+    const auto index = static_cast<size_t>(form.num);
+    if (index >= fp.visit_map.size() || index >= fp.form_map.size()) return 1;
+    uint16_t &bits = fp.visit_map[index];
+    if ((bits & kExamined) != 0 || (!form.appearance && (bits & kNotAForm) != 0)) return 1;
+    const ObjEntry *entry = doc_find_obj(doc, form.num);
     if (entry == nullptr || !entry->has_stream || entry->dict_pos < 0) return 1;
-    fp.visit_map[index] = 1;
-    if (appearance ? obj_name_is(doc, *entry, "Subtype", "Image") != 0
-                   : obj_name_is(doc, *entry, "Subtype", "Form") == 0)
-        return 1;
-
-    if (redact_form_content(fp, *entry) < 0) return -1;
-
-    int32_t res_obj = 0, text_end = 0, dict_pos = 0;
-    const unsigned char *text = nullptr;
-    if (!obj_resources(doc, *entry, &res_obj, &text, &text_end, &dict_pos)) return 1;
-    return redact_resource_forms(fp, res_obj, text, text_end, dict_pos, depth + 1);
-}
-
-// Redacts every stream that the appearance-state dictionary [from, close)
-// names.
-int redact_state_dict(const FormPass &fp, const unsigned char *bytes, int32_t from, int32_t close) {
-    DictEntry e;
-    int32_t pos = from;
-    while (next_dict_entry(bytes, close, &pos, e)) {
-        int32_t at = e.value;
-        const int32_t num = ref_at(bytes, close, &at);
-        if (num > 0 && redact_form(fp, num, 0, true) < 0) return -1;
+    if (obj_name_is(doc, *entry, "Subtype", "Form") == 0) {
+        // An image is never redacted; another stream only as an appearance,
+        // so an /AP that names it later still reaches it.
+        if (obj_name_is(doc, *entry, "Subtype", "Image") != 0) {
+            bits = static_cast<uint16_t>(bits | kExamined);
+            return 1;
+        }
+        if (!form.appearance) {
+            bits = static_cast<uint16_t>(bits | kNotAForm);
+            return 1;
+        }
     }
+    bits = static_cast<uint16_t>(bits | kExamined);
+    if (redact_form_content(fp, *entry) < 0) return -1;
+    push_resource_forms(fp, *entry);
     return 1;
 }
 
-// One value of /N, /R or /D: a stream, or a dictionary of appearance states
-// (inline or an object of its own).
-int redact_appearance(const FormPass &fp, const unsigned char *bytes, int32_t close,
-                      int32_t value) {
-    int32_t from = 0;
-    if (value < close && bytes[value] == '<') {
-        const int32_t inner = dict_inside(bytes, close, value, &from);
-        return inner < 0 ? 1 : redact_state_dict(fp, bytes, from, inner);
-    }
-    const int32_t num = ref_at(bytes, close, &value);
-    if (num <= 0) return 1;
-    const ObjEntry *target = doc_find_obj(fp.doc, num);
-    if (target == nullptr) return 1;
-    if (target->has_stream) return redact_form(fp, num, 0, true);
-    const DictRange r = obj_dict_range(fp.doc, *target);
-    if (r.bytes == nullptr) return 1;
-    const int32_t inner = dict_inside(r.bytes, r.end, skip_pdf_ws(r.bytes, r.end, r.start), &from);
-    return inner < 0 ? 1 : redact_state_dict(fp, r.bytes, from, inner);
-}
-
-// The appearance streams of annotation `annot`: /N, /R and /D of its /AP.
-int redact_annotation(const FormPass &fp, int32_t annot) {
-    const ObjEntry *entry = doc_find_obj(fp.doc, annot);
-    if (entry == nullptr) return 1;
-    const DictRange r = obj_dict_range(fp.doc, *entry);
-    if (r.bytes == nullptr) return 1;
-    const int32_t key = find_name(r.bytes, r.end, r.start, r.end, "AP");
-    if (key < 0) return 1;
-    int32_t p = skip_pdf_ws(r.bytes, r.end, key + 3);  // find_name keeps "/AP" inside the range
-
-    // /AP is an inline dictionary or a reference to a dictionary object.
-    const unsigned char *bytes = r.bytes;
-    int32_t end = r.end;
-    if (p < end && is_digit(bytes[p])) {
-        const int32_t num = ref_at(bytes, end, &p);
-        const ObjEntry *ap = num > 0 ? doc_find_obj(fp.doc, num) : nullptr;
-        if (ap == nullptr || ap->has_stream) return 1;
-        const DictRange ar = obj_dict_range(fp.doc, *ap);
-        if (ar.bytes == nullptr) return 1;
-        bytes = ar.bytes;
-        end = ar.end;
-        p = skip_pdf_ws(bytes, end, ar.start);
-    }
-    int32_t from = 0;
-    const int32_t close = dict_inside(bytes, end, p, &from);
-    if (close < 0) return 1;
-    DictEntry e;
-    while (next_dict_entry(bytes, close, &from, e)) {
-        if (e.key_len != 1 || (e.key[0] != 'N' && e.key[0] != 'R' && e.key[0] != 'D')) continue;
-        if (redact_appearance(fp, bytes, close, e.value) < 0) return -1;
+// Examines the queued forms, and the forms nested in them, in depth-first
+// order. Returns -1 as soon as a stream cannot be decoded.
+int examine_pending(FormPass &fp) {
+    while (!fp.pending.empty()) {
+        const PendingForm next = fp.pending.back();
+        fp.pending.pop_back();
+        if (examine_form(fp, next) < 0) return -1;
     }
     return 1;
 }
@@ -229,95 +297,58 @@ int redact_annotation(const FormPass &fp, int32_t annot) {
 int32_t collect_xobjects(const Doc &doc, int32_t res_obj, const unsigned char *text,
                          int32_t text_end, int32_t dict_pos, std::vector<int32_t> &out) {
     // The resource dictionary: an object of its own, or inline in `text`.
-    const unsigned char *bytes = text;
-    int32_t start = dict_pos, end = text_end;
+    DictRange res{text, dict_pos, text_end};
     if (res_obj > 0) {
         const ObjEntry *entry = doc_find_obj(doc, res_obj);
         if (entry == nullptr) return 0;
-        const DictRange r = obj_dict_range(doc, *entry);
-        bytes = r.bytes;
-        start = r.start;
-        end = r.end;
+        res = obj_dict_range(doc, *entry);
     }
-    if (bytes == nullptr || start < 0 || start >= end) return 0;
-    // Only the resource dictionary itself is searched, not what follows it.
-    const int32_t res_close = rd_dict_close(bytes, end, start, end);
-    const int32_t limit = res_close >= 0 ? res_close : end;
-    const int32_t key = find_name(bytes, limit, start, limit, "XObject");
-    if (key < 0) return 0;
-    int32_t p = skip_pdf_ws(bytes, limit, key + 8);
-
-    // /XObject may itself be a reference to a dictionary object.
-    if (p < limit && is_digit(bytes[p])) {
-        const int32_t num = parse_int_at(bytes, limit, &p);
-        const ObjEntry *entry = num > 0 ? doc_find_obj(doc, num) : nullptr;
-        if (entry == nullptr) return 0;
-        const DictRange r = obj_dict_range(doc, *entry);
-        if (r.bytes == nullptr) return 0;
-        bytes = r.bytes;
-        end = r.end;
-        p = skip_pdf_ws(bytes, end, r.start);
-    } else {
-        end = limit;
-    }
-    int32_t from = 0;
-    const int32_t close = dict_inside(bytes, end, p, &from);
-    if (close < 0) return 0;
-    return append_refs(bytes, close, from, out);
+    const size_t before = out.size();
+    append_xobject_refs(doc, res, nullptr, out);
+    return static_cast<int32_t>(out.size() - before);
 }
 
 int32_t collect_refs_in_array(const Doc &doc, const ObjEntry &obj, std::vector<int32_t> &out) {
-    const DictRange r = obj_dict_range(doc, obj);
-    if (r.bytes == nullptr) return 0;
-    const int32_t key = find_name(r.bytes, r.end, r.start, r.end, "Annots");
-    if (key < 0) return 0;
-    int32_t p = skip_pdf_ws(r.bytes, r.end, key + 7);
-    if (p >= r.end) return 0;
-    const unsigned char *bytes = r.bytes;
-    int32_t end = r.end;
-    if (bytes[p] == '[') {
-        ++p;
-    } else {
-        // A reference to an array object.
-        const int32_t num = ref_at(bytes, end, &p);
-        const ObjEntry *array = num > 0 ? doc_find_obj(doc, num) : nullptr;
-        if (array == nullptr) return 0;
-        p = obj_array_start(doc, *array, &bytes, &end);
-        if (p < 0) return 0;
-    }
-    return append_refs(bytes, end, p, out);
+    const size_t before = out.size();
+    append_annot_refs(doc, obj, nullptr, out);
+    return static_cast<int32_t>(out.size() - before);
 }
 
-int redact_form_obj(const Doc &doc, int32_t objnum, int depth, VisitMap &visit_map,
-                    FormMap &form_map, const char *search, const Region *regions, int region_count,
-                    int page, int red, int green, int blue, FormTally &tally) {
-    const FormPass fp{doc,  visit_map, form_map, search, regions, region_count,
-                      page, red,       green,    blue,   tally};
-    return redact_form(fp, objnum, depth, false);
+int redact_form_obj(const Doc &doc, int32_t objnum, VisitMap &visit_map, FormMap &form_map,
+                    const char *search, const Region *regions, int region_count, int page, int red,
+                    int green, int blue, FormTally &tally) {
+    FormPass fp{doc,  visit_map, form_map, search, regions, region_count,
+                page, red,       green,    blue,   tally,   {}};
+    fp.pending.push_back({objnum, false});
+    return examine_pending(fp);
 }
 
 int redact_page_forms(const Doc &doc, const ObjEntry &page_obj, int page, VisitMap &visit_map,
                       FormMap &form_map, const char *search, const Region *regions,
                       int region_count, int red, int green, int blue, FormTally &tally) {
-    const FormPass fp{doc,  visit_map, form_map, search, regions, region_count,
-                      page, red,       green,    blue,   tally};
+    FormPass fp{doc,  visit_map, form_map, search, regions, region_count,
+                page, red,       green,    blue,   tally,   {}};
 
-    // The first /Resources up the /Parent chain.
+    // The resources of the page, or else of the nearest node above it that
+    // has any. A node met before in this call ends the climb: what it leads
+    // to has been walked.
     const ObjEntry *node = &page_obj;
     for (int hop = 0; hop < kMaxResourceHops && node != nullptr; ++hop) {
-        int32_t res_obj = 0, text_end = 0, dict_pos = 0;
-        const unsigned char *text = nullptr;
-        if (obj_resources(doc, *node, &res_obj, &text, &text_end, &dict_pos)) {
-            if (redact_resource_forms(fp, res_obj, text, text_end, dict_pos, 0) < 0) return -1;
+        if (!first_time(visit_map, node->num, kResourcesLookedUp) || push_resource_forms(fp, *node))
             break;
-        }
-        const int32_t parent = obj_ref_value(doc, *node, "Parent");
+        const DictRange r = obj_dict_range(doc, *node);
+        int32_t cursor = 0;
+        int32_t at = dict_next_value(r, "Parent", &cursor);
+        const int32_t parent = at >= 0 ? parse_int_at(r.bytes, r.end, &at) : 0;
         node = parent > 0 ? doc_find_obj(doc, parent) : nullptr;
     }
+    if (examine_pending(fp) < 0) return -1;
 
     std::vector<int32_t> annots;
-    collect_refs_in_array(doc, page_obj, annots);
-    for (int32_t annot : annots)
-        if (redact_annotation(fp, annot) < 0) return -1;
+    append_annot_refs(doc, page_obj, &visit_map, annots);
+    for (int32_t annot : annots) {
+        push_annotation(fp, annot);
+        if (examine_pending(fp) < 0) return -1;
+    }
     return 1;
 }

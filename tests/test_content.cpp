@@ -36,7 +36,7 @@ struct Content {
     std::vector<int32_t> objs;
 };
 
-Content page_content(const Doc &doc, int page_num = 1) {
+Content page_content(const Doc &doc, int page_num = 1, int64_t max_len = INT32_MAX) {
     Content c;
     Buf out;
     clear_error();
@@ -44,38 +44,45 @@ Content page_content(const Doc &doc, int page_num = 1) {
     EXPECT_NE(page, nullptr);
     if (page == nullptr) return c;
     c.objs = {-7};  // must be replaced
-    c.rc = get_page_content(doc, *page, out, c.objs, page_num, &c.failed);
+    c.rc = get_page_content(doc, *page, out, c.objs, page_num, &c.failed, max_len);
     if (out.data) c.bytes.assign(reinterpret_cast<const char *>(out.data.get()), out.len);
     return c;
 }
 
 TEST(ContentAssembly, StreamsNamedByContents) {
     struct Case {
-        const char *contents;  // the /Contents value; nullptr: no entry
+        const char *entries;  // the page's entries
         const char *bytes;
         std::vector<int32_t> objs;
     };
     const Case cases[] = {
-        {"4 0 R", "AAA", {4}},
-        {"[4 0 R 5 0 R]", "AAA\nBBB\n", {4, 5}},
-        {"[5 0 R]", "BBB\n", {5}},
+        {"/Contents 4 0 R", "AAA", {4}},
+        {"/Contents [4 0 R 5 0 R]", "AAA\nBBB\n", {4, 5}},
+        {"/Contents [5 0 R]", "BBB\n", {5}},
         // A reference to an array object, in the file or in an object stream.
-        {"12 0 R", "AAA\nBBB\n", {12, 4, 5}},
-        {"13 0 R", "BBB\nAAA\n", {13, 5, 4}},
-        // Missing, non-stream and empty objects add nothing, not even "\n".
-        {"[4 0 R 99 0 R 6 0 R 7 0 R 5 0 R]", "AAA\nBBB\n", {4, 99, 6, 7, 5}},
+        {"/Contents 12 0 R", "AAA\nBBB\n", {12, 4, 5}},
+        {"/Contents 13 0 R", "BBB\nAAA\n", {13, 5, 4}},
+        // Missing, non-stream and empty objects add nothing, not even "\n";
+        // only streams are recorded, so that no other object leaves the output.
+        {"/Contents [4 0 R 99 0 R 6 0 R 7 0 R 5 0 R]", "AAA\nBBB\n", {4, 7, 5}},
         // Values inside nested arrays or strings are not references.
-        {"[4 0 R [5 0 R] (5 0 R)]", "AAA\n", {4}},
-        {"[]", "", {}},
-        {"6 0 R", "", {6}},
-        {"99 0 R", "", {99}},
-        {"null", "", {}},
-        {nullptr, "", {}},
+        {"/Contents [4 0 R [5 0 R] (5 0 R)]", "AAA\n", {4}},
+        // Only the page's own entry counts: not the /Contents of an inline
+        // annotation, nor one inside a string.
+        {"/Annots [<< /Subtype /Text /Contents (a note) >>] /Contents 4 0 R", "AAA", {4}},
+        {"/Annots [<< /Contents 5 0 R >>] /Note (/Contents 5 0 R) /Contents 4 0 R", "AAA", {4}},
+        // Every copy of a repeated key is drawn by some reader: all are taken.
+        {"/Contents 4 0 R /Contents 5 0 R", "AAA\nBBB", {4, 5}},
+        {"/Contents null /Contents [5 0 R]", "BBB\n", {5}},
+        {"/Contents []", "", {}},
+        {"/Contents 6 0 R", "", {}},
+        {"/Contents 99 0 R", "", {}},
+        {"/Contents null", "", {}},
+        {"", "", {}},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.contents != nullptr ? c.contents : "(none)");
-        PdfBuilder pdf =
-            one_page(c.contents != nullptr ? std::string("/Contents ") + c.contents : "");
+        SCOPED_TRACE(c.entries);
+        PdfBuilder pdf = one_page(c.entries);
         pdf.stream(4, "", "AAA")
             .stream(5, "", "BBB", true)
             .obj(6, "<< /Foo 1 >>")
@@ -110,6 +117,20 @@ TEST(ContentAssembly, EveryStreamOfALongArrayIsRecorded) {
     EXPECT_EQ(got.bytes, expected);
     nums.insert(nums.begin(), 9);
     EXPECT_EQ(got.objs, nums);
+}
+
+TEST(ContentAssembly, ContentPastItsLimitFails) {
+    // Lengths are 32-bit downstream: joined content that would pass 2^31
+    // bytes (a stream named again and again can get there) must fail, not be
+    // cut short. The limit is lowered here to show it.
+    PdfBuilder pdf = one_page("/Contents [4 0 R 4 0 R 4 0 R]");
+    pdf.stream(4, "", "AAA", true).xref_table("/Root 1 0 R");
+    const Doc doc = load(pdf);
+    EXPECT_EQ(page_content(doc, 1, 12).bytes, "AAA\nAAA\nAAA\n");
+    const Content got = page_content(doc, 2, 11);
+    EXPECT_EQ(got.rc, -1);
+    EXPECT_EQ(got.failed, 1);
+    EXPECT_EQ(std::string(g_err), "out of memory decoding the page 2 content stream");
 }
 
 TEST(ContentAssembly, UndecodableStreamFailsNamingThePage) {
@@ -150,6 +171,10 @@ TEST(ContentResources, InlineIndirectAndOtherValues) {
         {"/Resources 12 0 R", 1, 12, nullptr},
         {"/Resources\n<< /XObject << /Fm0 7 0 R >> >>", 1, 0, "<< /XObject"},
         {"/Resources null", 0, 0, nullptr},
+        // The dictionary's own entry, not one nested before it; of a repeated
+        // key the first usable copy.
+        {"/PieceInfo << /A << /Resources 12 0 R >> >> /Resources 13 0 R", 1, 13, nullptr},
+        {"/Resources null /Resources << /Font << >> >>", 1, 0, "<< /Font"},
         {"/Resources 0 0 R", 0, 0, nullptr},
         {"/Resources [1 2]", 0, 0, nullptr},
         {"/ResourcesX 12 0 R", 0, 0, nullptr},

@@ -154,6 +154,24 @@ TEST(Driver, ContentSharedWithAnUnchangedPageStays) {
     EXPECT_EQ(run.data(6).find("secret"), std::string::npos);
 }
 
+TEST(Driver, OnlyContentStreamsLeaveWithTheOldContent) {
+    // Page 1's /Contents also names page 2 (a damaged file): rewriting page 1
+    // must not take page 2 out of the output.
+    PdfBuilder pdf;
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>")
+        .obj(3, "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 4 0 R] >>")
+        .obj(4, "<< /Type /Page /Parent 2 0 R /Contents 6 0 R >>")
+        .stream(5, "", kSecret)
+        .stream(6, "", "BT /F1 12 Tf 100 700 Td (page two) Tj ET")
+        .xref_table("/Root 1 0 R");
+    Redaction run(pdf.bytes(), nullptr, {{1, 90, 690, 200, 30}});
+    ASSERT_EQ(run.rc, 1) << run.error;
+    EXPECT_FALSE(run.has(5));
+    EXPECT_TRUE(run.has(4));
+    EXPECT_EQ(run.doc.pages.size(), 2u);
+}
+
 TEST(Driver, ContentsThroughAnArrayObject) {
     PdfBuilder pdf;
     pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
@@ -172,6 +190,23 @@ TEST(Driver, ContentsThroughAnArrayObject) {
     const std::string content = run.data(10);
     EXPECT_NE(content.find("(first)"), std::string::npos);
     EXPECT_NE(content.find("(the        word)"), std::string::npos);
+}
+
+TEST(Driver, ThePagesOwnContentsEntryIsRedacted) {
+    // An inline annotation's /Contents comes first: the page's own entry is
+    // the one drawn, and its compressed text must not survive.
+    PdfBuilder pdf;
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+        .obj(3, "<< /Type /Page /Parent 2 0 R /Annots [<< /Subtype /Text /Contents (a note) >>] "
+                "/Contents 5 0 R >>")
+        .stream(5, "", kSecret, true)
+        .xref_table("/Root 1 0 R");
+    Redaction run(pdf.bytes(), "secret");
+    ASSERT_EQ(run.rc, 1) << run.error;
+    EXPECT_FALSE(run.has(5));
+    EXPECT_NE(run.dict(3).find("/Contents 6 0 R"), std::string::npos) << run.dict(3);
+    EXPECT_NE(run.data(6).find("(the        word)"), std::string::npos) << run.data(6);
 }
 
 TEST(Driver, AFormOnTwoPagesIsRedactedOnceWithTheFirstPagesRegions) {
@@ -231,7 +266,9 @@ TEST(Driver, AStreamThatCannotBeDecodedWritesNothing) {
 
 TEST(Count, PagesAndFormsEachFormOnce) {
     PdfBuilder pdf;
-    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+    // The document information and a bookmark hold the text too: neither
+    // counts.
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R /Outlines 11 0 R >>")
         .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>")
         .obj(3, "<< /Type /Page /Parent 2 0 R /Contents 6 0 R >>")
         .obj(4, "<< /Type /Page /Parent 2 0 R /Contents 7 0 R /Resources 9 0 R >>")
@@ -241,6 +278,8 @@ TEST(Count, PagesAndFormsEachFormOnce) {
         .stream(8, "/Subtype /Form", "BT (a secret) Tj ET", true)
         .obj(9, "<< /XObject << /Fm0 8 0 R >> >>")
         .obj(10, "<< /Title (secret) >>")
+        .obj(11, "<< /Type /Outlines /First 12 0 R /Last 12 0 R /Count 1 >>")
+        .obj(12, "<< /Title (the secret chapter) /Parent 11 0 R /Dest [3 0 R /Fit] >>")
         .xref_table("/Root 1 0 R /Info 10 0 R");
     TempFile file(pdf.bytes());
     std::snprintf(g_err, sizeof g_err, "an earlier failure");

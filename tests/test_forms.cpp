@@ -120,6 +120,11 @@ TEST(FormsCollect, XObjectReferences) {
          {9}},
         // Only the resource dictionary itself is searched.
         {"<< /Font << >> >> /XObject << /Fm0 7 0 R >>", {}},
+        // Only the dictionary's own /XObject entries count, every copy of a
+        // repeated key included.
+        {"<< /Properties << /P << /XObject << /Fm9 5 0 R >> >> >> /XObject << /Fm0 9 0 R >> >>",
+         {9}},
+        {"<< /XObject << /Fm0 7 0 R >> /XObject 12 0 R >>", {7, 7, 9}},
         {"<< /XObject 99 0 R >>", {}},
         {"<< /XObject null >>", {}},
         {"<< >>", {}},
@@ -144,26 +149,29 @@ TEST(FormsCollect, AnnotationReferences) {
         many_nums.push_back(n);
     }
     struct Case {
-        std::string annots;  // the page's /Annots value; empty: no entry
+        std::string entries;  // the page's entries
         std::vector<int32_t> expected;
     };
     const Case cases[] = {
-        {"[4 0 R 5 0 R]", {4, 5}},
-        {"20 0 R", {4, 5}},
-        {"21 0 R", {4, 6}},
-        {"[4 0 R 0 0 R 6 0 R]", {4, 6}},
-        {"[" + many + "]", many_nums},
-        {"22 0 R", many_nums},
+        {"/Annots [4 0 R 5 0 R]", {4, 5}},
+        {"/Annots 20 0 R", {4, 5}},
+        {"/Annots 21 0 R", {4, 6}},
+        {"/Annots [4 0 R 0 0 R 6 0 R]", {4, 6}},
+        {"/Annots [" + many + "]", many_nums},
+        {"/Annots 22 0 R", many_nums},
         // References inside an inline dictionary are not annotations.
-        {"[<< /Subtype /Link /P 3 0 R >> 7 0 R]", {7}},
-        {"[]", {}},
-        {"23 0 R", {}},
-        {"99 0 R", {}},
+        {"/Annots [<< /Subtype /Link /P 3 0 R >> 7 0 R]", {7}},
+        // Only the page's own /Annots entries count, every copy included.
+        {"/PieceInfo << /X << /Annots [8 0 R] >> >> /Annots [7 0 R]", {7}},
+        {"/Annots [7 0 R] /Annots 20 0 R", {7, 4, 5}},
+        {"/Annots []", {}},
+        {"/Annots 23 0 R", {}},
+        {"/Annots 99 0 R", {}},
         {"", {}},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.annots);
-        PdfBuilder pdf = pages({c.annots.empty() ? "" : "/Annots " + c.annots});
+        SCOPED_TRACE(c.entries);
+        PdfBuilder pdf = pages({c.entries});
         pdf.obj(20, "[4 0 R 5 0 R]")
             .obj(22, "[" + many + "]")
             .obj(23, "<< /Annots [4 0 R] >>")
@@ -198,31 +206,32 @@ TEST(FormsRedact, FormsOfThePageResources) {
     EXPECT_TRUE(run.file_has(std::string("Td (Secret) Tj")));
 }
 
-TEST(FormsRedact, NestingCyclesAndDepth) {
-    // Forms 10..30 each name the next; 40 and 41 name each other and
-    // themselves.
-    PdfBuilder pdf = pages({"/Resources << /XObject << /A 10 0 R /B 40 0 R >> >>"});
-    for (int n = 10; n <= 30; ++n)
+TEST(FormsRedact, NestingOfAnyDepthAndCycles) {
+    // Forms 10..2010 each name the next: every one is redacted, however deep
+    // (text in the last one would otherwise stay in the file). 3000 and 3001
+    // name each other and themselves.
+    constexpr int kLast = 2010;
+    PdfBuilder pdf = pages({"/Resources << /XObject << /A 10 0 R /B 3000 0 R >> >>"});
+    for (int n = 10; n <= kLast; ++n)
         pdf.stream(n,
                    std::string(kForm) + " /Resources << /XObject << /Next " +
                        std::to_string(n + 1) + " 0 R >> >>",
                    kSecret);
-    pdf.stream(40, std::string(kForm) + " /Resources << /XObject << /X 41 0 R /Y 40 0 R >> >>",
+    pdf.stream(3000,
+               std::string(kForm) + " /Resources << /XObject << /X 3001 0 R /Y 3000 0 R >> >>",
                kSecret)
-        .stream(41, std::string(kForm) + " /Resources 42 0 R", kSecret)
-        .obj(42, "<< /XObject << /X 40 0 R /Y 41 0 R >> >>")
+        .stream(3001, std::string(kForm) + " /Resources 3002 0 R", kSecret)
+        .obj(3002, "<< /XObject << /X 3000 0 R /Y 3001 0 R >> >>")
         .xref_table("/Root 1 0 R");
     FormRun run(pdf);
     run.page(1, "secret");
     ASSERT_EQ(run.rc[0], 1) << g_err;
-    for (int n = 10; n <= 26; ++n) EXPECT_TRUE(run.painted(n)) << n;  // depths 0 to 16
-    for (int n = 27; n <= 30; ++n) {
-        EXPECT_FALSE(run.painted(n)) << n;
-        EXPECT_FALSE(run.visited(n)) << n;
-    }
-    EXPECT_TRUE(run.painted(40));
-    EXPECT_TRUE(run.painted(41));
-    EXPECT_EQ(run.tally[0].matches, 17 + 2);
+    int painted = 0;
+    for (int n = 10; n <= kLast; ++n) painted += run.painted(n) ? 1 : 0;
+    EXPECT_EQ(painted, kLast - 9);
+    EXPECT_TRUE(run.painted(3000));
+    EXPECT_TRUE(run.painted(3001));
+    EXPECT_EQ(run.tally[0].matches, kLast - 9 + 2);
 }
 
 TEST(FormsRedact, InheritedResourcesAndSharedForms) {
@@ -246,8 +255,35 @@ TEST(FormsRedact, InheritedResourcesAndSharedForms) {
     EXPECT_EQ(run.tally[1].changed, 0);
 }
 
+TEST(FormsRedact, SharedDictionariesAreWalkedOnceAndMissNothing) {
+    // Pages 1 and 2 share their resources, /XObject dictionary, /Annots array
+    // and /AP dictionary; page 3 reaches the same /XObject dictionary and /AP
+    // dictionary besides a form of its own.
+    PdfBuilder pdf = pages({"/Resources 60 0 R /Annots 61 0 R", "/Resources 60 0 R /Annots 61 0 R",
+                            "/Resources << /XObject << /Fm1 11 0 R >> >> /Resources << /XObject "
+                            "62 0 R >> /Annots [71 0 R]"});
+    pdf.obj(60, "<< /XObject 62 0 R >>")
+        .obj(61, "[70 0 R]")
+        .obj(62, "<< /Fm0 10 0 R >>")
+        .obj(70, "<< /Subtype /Widget /AP 90 0 R >>")
+        .obj(71, "<< /Subtype /Widget /AP 90 0 R >>")
+        .obj(90, "<< /N 80 0 R >>")
+        .stream(10, kForm, kSecret)
+        .stream(11, kForm, kSecret)
+        .stream(80, kForm, kSecret)
+        .xref_table("/Root 1 0 R");
+    FormRun run(pdf);
+    for (int page = 1; page <= 3; ++page) run.page(page, "secret");
+    EXPECT_EQ(run.rc, (std::vector<int>{1, 1, 1}));
+    for (int n : {10, 11, 80}) EXPECT_TRUE(run.painted(n)) << n;
+    EXPECT_EQ(run.tally[0].matches, 2);
+    EXPECT_EQ(run.tally[1].matches, 0);
+    EXPECT_EQ(run.tally[2].matches, 1);
+}
+
 TEST(FormsRedact, AnnotationAppearances) {
-    PdfBuilder pdf = pages({"/Annots [70 0 R 0 0 R 71 0 R 72 0 R 73 0 R 74 0 R]"});
+    PdfBuilder pdf = pages({"/Resources << /XObject << /Q 96 0 R >> >> "
+                            "/Annots [70 0 R 0 0 R 71 0 R 72 0 R 73 0 R 74 0 R 75 0 R 76 0 R]"});
     const std::string no_subtype = "/BBox [0 0 100 100]";
     // /N as a reference.
     pdf.obj(70, "<< /Type /Annot /Subtype /Widget /AP << /N 80 0 R >> >>")
@@ -275,15 +311,24 @@ TEST(FormsRedact, AnnotationAppearances) {
         .stream(89, no_subtype + " /Resources << /XObject << /A 92 0 R /B 93 0 R >> >>", "q Q")
         .stream(92, no_subtype, kSecret)
         .stream(93, kForm, kSecret)
+        // Only the annotation's own /AP counts, not one inside a string.
+        .obj(75, "<< /Subtype /Widget /A << /S /JavaScript /JS (x /AP 94 0 R) >> /AP << /N 95 0 R "
+                 ">> >>")
+        .stream(94, kForm, kSecret)
+        .stream(95, no_subtype, kSecret)
+        // A stream without /Subtype that the page's resources name first is
+        // still redacted as an appearance.
+        .obj(76, "<< /Subtype /Widget /AP << /N 96 0 R >> >>")
+        .stream(96, no_subtype, kSecret)
         .xref_table("/Root 1 0 R");
     FormRun run(pdf);
     run.page(1, "secret");
     ASSERT_EQ(run.rc[0], 1) << g_err;
-    for (int n : {80, 81, 82, 83, 84, 85, 86, 93}) EXPECT_TRUE(run.painted(n)) << n;
-    for (int n : {87, 88, 89, 92}) EXPECT_FALSE(run.painted(n)) << n;
+    for (int n : {80, 81, 82, 83, 84, 85, 86, 93, 95, 96}) EXPECT_TRUE(run.painted(n)) << n;
+    for (int n : {87, 88, 89, 92, 94}) EXPECT_FALSE(run.painted(n)) << n;
     EXPECT_TRUE(run.visited(87));
     EXPECT_FALSE(run.visited(88));
-    EXPECT_EQ(run.tally[0].matches, 8);
+    EXPECT_EQ(run.tally[0].matches, 10);
 }
 
 TEST(FormsRedact, UndecodableFormStopsTheRun) {
@@ -317,20 +362,17 @@ TEST(FormsRedact, FormObjectEntryPoint) {
     pdf.stream(10, kForm, kSecret).obj(11, "<< /Subtype /Form >>").xref_table("/Root 1 0 R");
     FormRun run(pdf);
     FormTally t;
-    auto redact = [&](int32_t num, int depth) {
-        return redact_form_obj(run.doc, num, depth, run.visit, run.forms, "secret", nullptr, 0, 1,
-                               0, 0, 0, t);
+    auto redact = [&](int32_t num) {
+        return redact_form_obj(run.doc, num, run.visit, run.forms, "secret", nullptr, 0, 1, 0, 0,
+                               0, t);
     };
     // Out of range, or not a stream: nothing happens.
-    for (int32_t num : {0, -3, 11, 99, 1000000}) EXPECT_EQ(redact(num, 0), 1) << num;
-    // Beyond the depth limit the form is not even examined.
-    EXPECT_EQ(redact(10, 17), 1);
-    EXPECT_FALSE(run.visited(10));
-    EXPECT_EQ(redact(10, 16), 1);
+    for (int32_t num : {0, -3, 11, 99, 1000000}) EXPECT_EQ(redact(num), 1) << num;
+    EXPECT_EQ(redact(10), 1);
     EXPECT_TRUE(run.painted(10));
     EXPECT_EQ(t.matches, 1);
     // Examined once per run.
-    EXPECT_EQ(redact(10, 0), 1);
+    EXPECT_EQ(redact(10), 1);
     EXPECT_EQ(t.matches, 1);
 }
 
