@@ -176,7 +176,7 @@ void put_working_text(ReplacementTexts &replacements, int32_t num, Working &work
     if (work.replaced || edited) replacements[num] = std::move(work.text);
 }
 
-// XMP metadata streams, embedded files and file specifications.
+// XMP metadata streams, embedded files and /Filespec dictionaries.
 void drop_typed_objects(Run &run) {
     const Doc &doc = run.doc;
     for (const ObjEntry &entry : doc.objs) {

@@ -19,8 +19,8 @@ using ReplacementTexts = std::vector<DictText>;
 // memory runs out.
 DictText copy_text(const char *text);
 
-// Marks the document information, XMP metadata, embedded files and file
-// specifications, the name dictionary, non-widget annotations and the whole
+// Marks the document information, XMP metadata, embedded files and /Filespec
+// dictionaries, the name dictionary, non-widget annotations and the whole
 // outline in `drop`, and stores rewritten dictionaries for the catalog, the
 // pages whose /Annots changed and the form fields that lose their values.
 // Both tables have `table_size` entries.

@@ -165,8 +165,8 @@ TEST(SanitizeHiddenInfo, InlineAnnotationsGoWithTheRebuiltArray) {
 
 TEST(SanitizeHiddenInfo, StructureIsNeverLeftOut) {
     // A name dictionary, an annotation or an /Info that names the page tree,
-    // the catalog or a page, and a page whose dictionary holds a file
-    // specification of its own: the pages stay.
+    // the catalog or a page, and a page whose dictionary holds a /Filespec
+    // dictionary of its own: the pages stay.
     PdfBuilder pdf = with_pages("/Names 2 0 R ",
                                 {"/Annots [3 0 R 1 0 R] ",
                                  "/AA << /O << /S /Launch /F << /Type /Filespec /F (x) >> >> >> "});
