@@ -3,7 +3,12 @@
 
 Usage: python3 tools/make_sample_pdf.py samples/letter.pdf
 """
+import os
 import sys
+
+# The file layout (objects, cross-reference table, trailer) is the examples' own.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples"))
+import make_examples  # noqa: E402
 
 CONTENT = b"""BT
 /F1 18 Tf 72 720 Td (Quarterly statement) Tj
@@ -26,19 +31,8 @@ OBJECTS = [
 
 
 def main(path):
-    out = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
-    offsets = []
-    for number, body in enumerate(OBJECTS, start=1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(OBJECTS) + 1)
-    for offset in offsets:
-        out += b"%010d 00000 n \n" % offset
-    out += b"trailer\n<< /Size %d /Root 1 0 R /Info 6 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (
-        len(OBJECTS) + 1, xref)
     with open(path, "wb") as f:
-        f.write(out)
+        f.write(make_examples.pdf(OBJECTS, info=6))
 
 
 if __name__ == "__main__":
