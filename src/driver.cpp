@@ -11,6 +11,7 @@
 #include "document.h"
 #include "forms.h"
 #include "redact.h"
+#include "walk.h"
 #include "sanitize.h"
 #include "verify.h"
 #include "writer.h"
@@ -59,14 +60,6 @@ struct DocGuard {
     ~DocGuard() { doc_free(doc); }
 };
 
-// What the call applies to every page and form.
-struct RedactionArgs {
-    const char *search;
-    const Region *regions;
-    int region_count;
-    int red, green, blue;
-};
-
 // Loads the document and checks that it has pages. Returns false with g_err set.
 bool load_with_pages(const char *input_path, Doc &doc) {
     if (doc_load(input_path, doc) != 0) return false;
@@ -77,50 +70,36 @@ bool load_with_pages(const char *input_path, Doc &doc) {
     return true;
 }
 
-// Decodes page `index` and rewrites its content into `out`. Returns -1 when a
-// content stream cannot be decoded or rewritten (g_err set), else whether a
-// box was painted.
-int redact_page(const Doc &doc, size_t index, const RedactionArgs &args, Buf &out,
-                std::vector<int32_t> &content_objs, int *matches) {
-    content_objs.clear();
-    Buf content;
-    const int page_num = static_cast<int>(index) + 1;
-    const ObjEntry *page = doc_find_obj(doc, doc.pages[index].num);
-    if (page != nullptr) {
-        int32_t failed = 0;
-        if (get_page_content(doc, *page, content, content_objs, page_num, &failed) < 0) return -1;
-    }
-    int painted = 0;
-    // A page without content still goes through, so that a region on it is
-    // painted. get_page_content keeps the joined content within 32-bit lengths.
-    redact_page_content(content.data.get(), static_cast<int32_t>(content.len), out, args.search,
-                        args.regions, args.region_count, page_num, args.red, args.green,
-                        args.blue, &painted, matches);
-    if (!painted) return 0;
-    // The rewritten content holds the whole page: a shorter one means memory
-    // ran out, and writing it would lose the rest of the page.
-    if (!out.data || out.len < content.len) {
-        set_error("out of memory rewriting the page %d content stream", page_num);
-        return -1;
-    }
-    return 1;
+// The search text ready for matching. False with g_err set when nothing
+// searchable is left of it.
+bool make_pattern(const char *search_text, SearchPattern &pattern) {
+    if (search_pattern_make(search_text, pattern)) return true;
+    set_error("search_text cannot be empty");
+    return false;
 }
 
-// The form pass: the forms and annotation appearances that each page reaches,
-// each examined once. Adds the matches found to *matches (optional).
-int redact_all_forms(const Doc &doc, const RedactionArgs &args, VisitMap &visit_map,
-                     FormMap &form_map, int64_t *matches) {
-    for (size_t i = 0; i < doc.pages.size(); ++i) {
-        const ObjEntry *page = doc_find_obj(doc, doc.pages[i].num);
-        if (page == nullptr) continue;
-        FormTally tally;
-        if (redact_page_forms(doc, *page, static_cast<int>(i) + 1, visit_map, form_map,
-                              args.search, args.regions, args.region_count, args.red,
-                              args.green, args.blue, tally) < 0)
-            return -1;
-        if (matches != nullptr) *matches += tally.matches;
+// Pages whose Do operators now name copies of forms get a dictionary with
+// those names in their /Resources.
+bool set_page_resources(const Doc &doc, const WalkResult &walk, ReplacementTexts &replacements) {
+    for (size_t i = 0; i < walk.page_resources.size(); ++i) {
+        const std::string &resources = walk.page_resources[i];
+        if (resources.empty()) continue;
+        const int32_t num = doc.pages[i].num;
+        const ObjEntry *entry = doc_find_obj(doc, num);
+        if (entry == nullptr || static_cast<size_t>(num) >= replacements.size()) continue;
+        DictText text = replacements[static_cast<size_t>(num)]
+                            ? copy_text(replacements[static_cast<size_t>(num)].get())
+                            : obj_dict_text(doc, *entry);
+        if (!text) text = copy_text("<< /Type /Page >>");
+        if (!text) return false;
+        strip_dict_entries(text.get(), "Resources");
+        const std::string insert = " /Resources " + resources;
+        const char *old = text.get();
+        text = dict_append_before_close(std::move(text), insert.c_str());
+        if (text.get() == old) return false;
+        replacements[static_cast<size_t>(num)] = std::move(text);
     }
-    return 1;
+    return true;
 }
 
 // Leaves out the old content streams of the changed pages, except those that
@@ -158,66 +137,55 @@ int apply_redaction(const char *input_path, const char *output_path, const char 
     if (has_regions && !validate_regions(regions, region_count,
                                          static_cast<int32_t>(doc.pages.size())))
         return 0;
-    if (!has_regions) {
-        regions = nullptr;
-        region_count = 0;
-    }
-    const RedactionArgs args{search_text, regions, region_count, red, green, blue};
+    SearchPattern pattern;
+    if (search_text != nullptr && !make_pattern(search_text, pattern)) return 0;
+    RedactJob job;
+    job.pattern = search_text != nullptr ? &pattern : nullptr;
+    job.regions = has_regions ? regions : nullptr;
+    job.region_count = has_regions ? region_count : 0;
+    job.red = red;
+    job.green = green;
+    job.blue = blue;
 
     // Per-object tables, max_obj_num + 64 slots each.
     const int32_t table_size = doc.max_obj_num + 64;
     DropMap drop;
     ReplacementTexts replacements;
-    FormMap form_map;
-    VisitMap visit_map;
     try {
         drop.assign(static_cast<size_t>(table_size), 0);
         replacements.resize(static_cast<size_t>(table_size));
-        form_map.resize(static_cast<size_t>(table_size));
-        visit_map.assign(static_cast<size_t>(table_size), 0);
     } catch (const std::bad_alloc &) {
         set_error("out of memory allocating drop map");
         return 0;
     }
 
-    // Page pass. Rewritten content is kept only for the pages that changed.
-    const size_t page_count = doc.pages.size();
-    std::vector<Buf> page_content(page_count);
-    std::vector<int32_t> page_changed(page_count, 0);
-    std::vector<std::vector<int32_t>> content_objs(page_count);
-    for (size_t i = 0; i < page_count; ++i) {
-        const int painted = redact_page(doc, i, args, page_content[i], content_objs[i], nullptr);
-        if (painted < 0) return 0;
-        if (painted) {
-            page_changed[i] = 1;
-            buf_shrink_to_fit(page_content[i]);
-        } else {
-            page_content[i] = Buf{};
-        }
-    }
-    drop_old_content(doc, content_objs, page_changed, drop);
-
-    if (search_text != nullptr || has_regions) {
-        if (redact_all_forms(doc, args, visit_map, form_map, nullptr) < 0) return 0;
+    WalkResult walk;
+    if (walk_document(doc, job, WalkMode::kRedact, doc.max_obj_num, walk) < 0) return 0;
+    drop_old_content(doc, walk.content_objs, walk.page_changed, drop);
+    if (!set_page_resources(doc, walk, replacements)) {
+        set_error("out of memory building the output file");
+        return 0;
     }
 
     sanitize_hidden_info(doc, drop, replacements, table_size);
     if (has_regions) hide_covered_widgets(doc, regions, region_count, drop, replacements, table_size);
 
-    // The new content streams take the numbers after the input's highest, in
-    // page order.
+    // The copies of forms come first after the input's highest number, then
+    // the new content streams, in page order.
+    const size_t page_count = doc.pages.size();
+    int32_t last_num = doc.max_obj_num + static_cast<int32_t>(walk.new_streams.size());
     std::vector<int32_t> new_content(page_count, 0);
-    int32_t last_num = doc.max_obj_num;
     for (size_t i = 0; i < page_count; ++i)
-        if (page_changed[i]) new_content[i] = ++last_num;
+        if (walk.page_changed[i]) new_content[i] = ++last_num;
 
     OutputPlan plan;
     plan.drop = &drop;
     plan.replacements = &replacements;
-    plan.forms = &form_map;
-    plan.page_changed = &page_changed;
+    plan.forms = &walk.forms;
+    plan.page_changed = &walk.page_changed;
     plan.new_content = &new_content;
-    plan.page_content = &page_content;
+    plan.page_content = &walk.page_content;
+    plan.new_streams = &walk.new_streams;
     plan.last_num = last_num;
     Buf out;
     std::vector<UnscannedRange> unscanned;
@@ -237,28 +205,12 @@ int count_matches(const char *input_path, const char *search_text) {
     DocGuard guard;
     Doc &doc = guard.doc;
     if (!load_with_pages(input_path, doc)) return -1;
-    const RedactionArgs args{search_text, nullptr, 0, 0, 0, 0};
-
-    int64_t total = 0;
-    std::vector<int32_t> content_objs;
-    for (size_t i = 0; i < doc.pages.size(); ++i) {
-        Buf scratch;  // the rewritten content is not needed
-        int matches = 0;
-        if (redact_page(doc, i, args, scratch, content_objs, &matches) < 0) return -1;
-        total += matches;
-    }
-
-    VisitMap visit_map;
-    FormMap form_map;
-    const size_t table_size = static_cast<size_t>(doc.max_obj_num) + 64;
-    try {
-        visit_map.assign(table_size, 0);
-        form_map.resize(table_size);
-    } catch (const std::bad_alloc &) {
-        set_error("out of memory allocating form map");
-        return -1;
-    }
-    if (redact_all_forms(doc, args, visit_map, form_map, &total) < 0) return -1;
+    SearchPattern pattern;
+    if (!make_pattern(search_text, pattern)) return -1;
+    RedactJob job;
+    job.pattern = &pattern;
+    WalkResult walk;
+    if (walk_document(doc, job, WalkMode::kCount, doc.max_obj_num, walk) < 0) return -1;
     clear_error();
-    return total > INT32_MAX ? INT32_MAX : static_cast<int>(total);
+    return walk.matches > INT32_MAX ? INT32_MAX : static_cast<int>(walk.matches);
 }

@@ -2,7 +2,7 @@
 // (the tables themselves are generated into font_widths.cpp).
 #include <cstdint>
 
-#include "redact.h"
+#include "font_metrics.h"
 
 namespace {
 
@@ -66,4 +66,14 @@ double glyph_width(const uint16_t *widths, unsigned char code) {
     // Entries are at most 1055, so they read the same as signed 16-bit values.
     const int16_t entry = static_cast<int16_t>(widths[code]);
     return entry > 0 ? entry / 1000.0 : 0.5;
+}
+
+const uint16_t *std14_width_table(int index) {
+    static const uint16_t *const kTables[] = {
+        times_roman_widths,       times_italic_widths,      times_bold_widths,
+        times_bolditalic_widths,  helvetica_widths,         helvetica_oblique_widths,
+        helvetica_bold_widths,    helvetica_boldoblique_widths, courier_widths,
+        courier_oblique_widths,   courier_bold_widths,      courier_boldoblique_widths,
+        symbol_widths,            zapfdingbats_widths};
+    return index >= 0 && index < 14 ? kTables[index] : nullptr;
 }

@@ -10,7 +10,7 @@
 //   Copyright (c) 1985, 1987, 1989, 1990, 1997 Adobe Systems Incorporated. All rights reserved.
 //   Copyright (c) 1985, 1987, 1988, 1989, 1997 Adobe Systems Incorporated. All Rights Reserved.
 
-#include "redact.h"
+#include "font_metrics.h"
 
 // Times-Roman, WinAnsiEncoding.
 const WidthTable times_roman_widths = {

@@ -1,385 +1,455 @@
-// Content redaction: decoding text strings into positioned glyphs, blanking the
-// glyphs to redact in place, and the one-pass rewriting of a content stream
-// with its painted boxes.
-//
-// Positions are text-space translations plus advances scaled by the font
-// size; no graphics state, font resource or matrix is read. A redacted glyph
-// keeps its place and its bytes become a space, so the content keeps its length.
+// Content redaction: deciding what to blank in one content stream, and
+// rewriting it with those glyphs replaced by codes that draw nothing while
+// everything else keeps its place.
 #include "redact.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
-namespace {
-
-void add_glyph(GlyphList &list, unsigned char code, int32_t start, int32_t end, bool hex,
-               double *x, double y, double font_size, const uint16_t *widths) {
-    Glyph glyph;
-    glyph.code = code;
-    glyph.src_start = start;
-    glyph.src_end = end;
-    glyph.is_hex = hex ? 1 : 0;
-    glyph.x = *x;
-    glyph.y = y;
-    glyph.advance = glyph_width(widths, code) * font_size;
-    *x += glyph.advance;
-    if (list.capacity() == 0) list.reserve(64);
-    list.push_back(glyph);
-}
-
-bool is_number_start(unsigned char c) { return c == '+' || c == '-' || c == '.' || is_digit(c); }
-
-}  // namespace
-
-int32_t parse_literal_glyphs(const unsigned char *content, int32_t len, int32_t pos, double *x,
-                             double y, double font_size, const uint16_t *widths, GlyphList &list) {
-    if (pos + 1 >= len) return pos + 1;
-    int32_t depth = 1;
-    int32_t i = pos + 1;
-    while (i < len) {
-        const unsigned char c = content[i];
-        if (c == '(') {
-            ++depth;
-            ++i;
-            continue;
-        }
-        if (c == ')') {
-            if (--depth == 0) return i + 1;
-            ++i;
-            continue;
-        }
-        if (c != '\\') {
-            add_glyph(list, c, i, i + 1, false, x, y, font_size, widths);
-            ++i;
-            continue;
-        }
-        // An escape (PDF reference 7.3.4.2): the glyph covers the whole escape.
-        if (i + 1 >= len) return i;
-        const int32_t start = i;
-        const unsigned char e = content[i + 1];
-        unsigned int code = e;
-        i += 2;
-        switch (e) {
-            case 'n': code = 10; break;
-            case 'r': code = 13; break;
-            case 't': code = 9; break;
-            case 'b': code = 8; break;
-            case 'f': code = 12; break;
-            case '\n': continue;  // line continuation
-            case '\r':
-                if (i < len && content[i] == '\n') ++i;
-                continue;
-            default:
-                if (e >= '0' && e <= '7') {
-                    code = e - '0';
-                    for (int digits = 1; digits < 3 && i < len && content[i] >= '0' &&
-                                         content[i] <= '7';
-                         ++digits, ++i)
-                        code = code * 8 + (content[i] - '0');
-                    code &= 0xFF;
-                }
-                break;
-        }
-        if (code == 0) continue;  // an escaped NUL shows nothing
-        add_glyph(list, static_cast<unsigned char>(code), start, i, false, x, y, font_size,
-                  widths);
-    }
-    return len;
-}
-
-int32_t parse_hex_glyphs(const unsigned char *content, int32_t len, int32_t pos, double *x,
-                         double y, double font_size, const uint16_t *widths, GlyphList &list) {
-    int pending = -1;
-    int32_t pending_pos = 0;
-    for (int32_t i = pos + 1; i < len; ++i) {
-        const unsigned char c = content[i];
-        if (c == '>') {
-            if (pending >= 0)
-                add_glyph(list, static_cast<unsigned char>(pending * 16), pending_pos, i, true, x,
-                          y, font_size, widths);
-            return i + 1;
-        }
-        const int v = hex_digit_value(c);
-        if (v < 0) continue;  // white space and junk between digits are ignored
-        if (pending < 0) {
-            pending = v;
-            pending_pos = i;
-        } else {
-            add_glyph(list, static_cast<unsigned char>(pending * 16 + v), pending_pos, i + 1, true,
-                      x, y, font_size, widths);
-            pending = -1;
-        }
-    }
-    if (pending >= 0)
-        add_glyph(list, static_cast<unsigned char>(pending * 16), pending_pos, len, true, x, y,
-                  font_size, widths);
-    return len;
-}
-
-void redact_glyph(unsigned char *content, const Glyph &glyph) {
-    if (!glyph.is_hex) {
-        std::memset(content + glyph.src_start, ' ', static_cast<size_t>(glyph.src_end - glyph.src_start));
-        return;
-    }
-    // The glyph's first digit becomes '2' and its second '0' (code 0x20, a
-    // space). Bytes between the two digits stay as they are, so no new digit
-    // pair can appear; a lone final digit already reads as "20".
-    content[glyph.src_start] = '2';
-    const int32_t last = glyph.src_end - 1;
-    if (last > glyph.src_start && hex_digit_value(content[last]) >= 0) content[last] = '0';
-}
+#include "lexer.h"
+#include "unicode.h"
 
 bool region_on_page(const Region &region, int page) {
     // Compared in double: a NaN or huge page never converts to an int here.
     return std::trunc(static_cast<double>(region.page)) == static_cast<double>(page);
 }
 
-int process_glyphs(unsigned char *content, GlyphList &list, const char *search,
-                   int32_t search_len, double font_size, BoxList &boxes, const Region *regions,
-                   int region_count, int page, int *match_counter) {
-    int blanked = 0;
-    const size_t count = list.size();
-    const size_t n = search_len > 0 ? static_cast<size_t>(search_len) : 0;
-    if (search != nullptr && n > 0 && count >= n) {
-        size_t i = 0;
-        while (i + n <= count) {
-            size_t k = 0;
-            while (k < n && ascii_lower(list[i + k].code) ==
-                                ascii_lower(static_cast<unsigned char>(search[k])))
-                ++k;
-            if (k < n) {
-                ++i;
-                continue;
-            }
-            for (k = 0; k < n; ++k) redact_glyph(content, list[i + k]);
-            blanked += static_cast<int>(n);
-            const Glyph &first = list[i];
-            const Glyph &last = list[i + n - 1];
-            double w = (last.x + last.advance - first.x) + 2;
-            if (w < 1) w = 1;
-            double h = 1.15 * font_size + 2;
-            if (h < 1) h = 1;
-            boxes.push_back({static_cast<float>(first.x - 1),
-                             static_cast<float>(first.y - 0.25 * font_size - 1),
-                             static_cast<float>(w), static_cast<float>(h)});
-            if (match_counter != nullptr) ++*match_counter;
-            i += n;  // matches never overlap
-        }
-    }
-    if (regions != nullptr && region_count > 0) {
-        for (const Glyph &glyph : list) {
-            for (int r = 0; r < region_count; ++r) {
-                const Region &region = regions[r];
-                if (!region_on_page(region, page)) continue;
-                // The rectangle widened by 1 unit sideways and 2 vertically.
-                const float x_lo = region.x - 1.0f;
-                const float x_hi = (region.x + region.width) + 1.0f;
-                const float y_lo = region.y - 2.0f;
-                const float y_hi = (region.y + region.height) + 2.0f;
-                if (glyph.x >= x_lo && glyph.x <= x_hi && glyph.y >= y_lo && glyph.y <= y_hi) {
-                    redact_glyph(content, glyph);
-                    ++blanked;
-                    break;
-                }
-            }
-        }
-    }
-    return blanked;
+bool StreamDecision::any_blank() const {
+    return std::find(blank.begin(), blank.end(), 1) != blank.end() ||
+           std::find(blank_strings.begin(), blank_strings.end(), 1) != blank_strings.end() ||
+           !props_objects.empty();
 }
 
 namespace {
 
-// The state of one content stream walk: only the text position.
-struct TextCursor {
-    double cur_x = 0;
-    double line_x = 0;
-    double cur_y = 0;
-    double leading = 0;
-    double font_size = 10.0;
-    const uint16_t *widths = nullptr;
-    double operands[32] = {};
-    int operand_count = 0;
+// ---- Geometry of glyphs -----------------------------------------------------------
+
+// The vertical extent of a glyph box in text space: descent to ascent.
+void glyph_extent(const ShowOp &op, double *y0, double *y1) {
+    const double descent = op.font != nullptr ? op.font->descent : -0.25;
+    const double ascent = op.font != nullptr ? op.font->ascent : 0.9;
+    const double a = op.rise + descent * op.size, b = op.rise + ascent * op.size;
+    *y0 = std::fmin(a, b);
+    *y1 = std::fmax(a, b);
+}
+
+void glyph_span_x(const TraceGlyph &g, double *x0, double *x1) {
+    const double a = g.tx, b = static_cast<double>(g.tx) + g.adv;
+    *x0 = std::fmin(a, b);
+    *x1 = std::fmax(a, b);
+}
+
+// The box of glyph `g` in the space that `m` maps its text space to.
+Quad glyph_quad(const ContentTrace &trace, const TraceGlyph &g, const Matrix &m) {
+    const ShowOp &op = trace.ops[static_cast<size_t>(g.op)];
+    double x0, x1, y0, y1;
+    glyph_span_x(g, &x0, &x1);
+    glyph_extent(op, &y0, &y1);
+    return quad_of(m, x0, y0, x1, y1);
+}
+
+// The length of one unit of text space along x and along y, in user space.
+void unit_lengths(const Matrix &m, double *ux, double *uy) {
+    *ux = std::hypot(m.a, m.b);
+    *uy = std::hypot(m.c, m.d);
+}
+
+// The box over glyphs [first, end) of one line: their boxes joined in the
+// text space of the first, widened by one unit of user space on every side.
+PaintBox line_box(const ContentTrace &trace, const std::vector<int32_t> &glyphs) {
+    const ShowOp &op = trace.ops[static_cast<size_t>(trace.glyphs[static_cast<size_t>(glyphs[0])].op)];
+    Matrix inverse;
+    double ux = 0, uy = 0;
+    unit_lengths(op.text_to_user, &ux, &uy);
+    const bool usable = mat_invert(op.text_to_user, &inverse) && ux > 1e-9 && uy > 1e-9;
+    Box box;
+    for (const int32_t k : glyphs) {
+        const TraceGlyph &g = trace.glyphs[static_cast<size_t>(k)];
+        const Quad q = glyph_quad(trace, g, trace.ops[static_cast<size_t>(g.op)].text_to_user);
+        if (usable) {
+            for (const Point &p : q.p) box_add(box, mat_apply(inverse, p.x, p.y));
+        } else {
+            box_union(box, quad_bounds(q));
+        }
+    }
+    if (!usable) {
+        return {quad_of(Matrix{}, box.x0 - 1, box.y0 - 1, std::fmax(box.x1 + 1, box.x0),
+                        std::fmax(box.y1 + 1, box.y0))};
+    }
+    const double mx = 1 / ux, my = 1 / uy;
+    return {quad_of(op.text_to_user, box.x0 - mx, box.y0 - my, box.x1 + mx, box.y1 + my)};
+}
+
+// ---- Text mode -------------------------------------------------------------------
+
+std::u32string dict_string_text(const unsigned char *content, const DictString &s) {
+    Token t;
+    t.kind = content[s.start] == '(' ? Tok::kString : Tok::kHexString;
+    t.start = s.start;
+    t.end = s.end;
+    const std::string bytes = pdfobj_string_bytes(content, t);
+    std::u32string out;
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+        static_cast<unsigned char>(bytes[1]) == 0xFF) {
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            out += static_cast<char32_t>((static_cast<unsigned char>(bytes[i]) << 8) |
+                                         static_cast<unsigned char>(bytes[i + 1]));
+        return out;
+    }
+    for (const char c : bytes) {
+        const char32_t u = pdfdoc_to_unicode(static_cast<unsigned char>(c));
+        out += u != 0 ? u : kUnknownChar;
+    }
+    return out;
+}
+
+void blank_span(const ContentTrace &trace, int32_t s, StreamDecision &d) {
+    const MarkedSpan &span = trace.spans[static_cast<size_t>(s)];
+    for (int32_t g = span.first_glyph; g < span.end_glyph; ++g) d.blank[static_cast<size_t>(g)] = 1;
+    for (size_t k = 0; k < trace.dict_strings.size(); ++k)
+        if (trace.dict_strings[k].span == s) d.blank_strings[k] = 1;
+    if (span.props_obj > 0) d.props_objects.push_back(span.props_obj);
+}
+
+void decide_text(const unsigned char *content, const ContentTrace &trace,
+                 const SearchPattern &pattern, StreamDecision &d) {
+    StreamText text;
+    stream_text_build(trace, text);
+    d.unreadable_glyphs = static_cast<int32_t>(std::min<int64_t>(text.unreadable_glyphs, INT32_MAX));
+    d.unreadable_font = text.unreadable_font;
+    std::vector<TextMatch> matches;
+    find_matches(text, pattern, matches);
+    std::vector<int32_t> line;
+    for (const TextMatch &m : matches) {
+        ++d.matches;
+        line.clear();
+        auto flush = [&]() {
+            if (!line.empty()) d.boxes.push_back(line_box(trace, line));
+            line.clear();
+        };
+        for (int32_t c = m.first; c < m.end; ++c) {
+            const CharOwner &o = text.owners[static_cast<size_t>(c)];
+            if (text.chars[static_cast<size_t>(c)] == kSeparator && text.line_break[static_cast<size_t>(c)])
+                flush();
+            if (o.glyph >= 0) {
+                d.blank[static_cast<size_t>(o.glyph)] = 1;
+                if (line.empty() || line.back() != o.glyph) line.push_back(o.glyph);
+            } else if (o.span >= 0) {
+                blank_span(trace, o.span, d);
+                const MarkedSpan &span = trace.spans[static_cast<size_t>(o.span)];
+                for (int32_t g = span.first_glyph; g < span.end_glyph; ++g)
+                    if (line.empty() || line.back() < g) line.push_back(g);
+            }
+        }
+        flush();
+    }
+    // Strings of property lists that do not stand in for glyphs are text of
+    // their own (/Alt, /E): an occurrence there blanks the string.
+    std::vector<TextMatch> found;
+    for (size_t k = 0; k < trace.dict_strings.size(); ++k) {
+        const DictString &s = trace.dict_strings[k];
+        if (s.actual_text && s.span >= 0) continue;
+        find_in_string(dict_string_text(content, s), pattern, found);
+        if (found.empty()) continue;
+        d.blank_strings[k] = 1;
+        d.matches += static_cast<int32_t>(found.size());
+    }
+}
+
+// ---- Region mode -----------------------------------------------------------------
+
+bool origin_in_region(const Point &p, const Region &r) {
+    // The rectangle widened by 1 unit sideways and 2 vertically, its bounds
+    // computed in single precision.
+    const float x_lo = r.x - 1.0f, x_hi = (r.x + r.width) + 1.0f;
+    const float y_lo = r.y - 2.0f, y_hi = (r.y + r.height) + 2.0f;
+    return p.x >= x_lo && p.x <= x_hi && p.y >= y_lo && p.y <= y_hi;
+}
+
+Box region_box(const Region &r) {
+    const double x0 = r.x, y0 = r.y;
+    return {x0, y0, x0 + static_cast<double>(r.width), y0 + static_cast<double>(r.height)};
+}
+
+void decide_regions(const ContentTrace &trace, const RedactJob &job, const Placement &pl,
+                    StreamDecision &d) {
+    std::vector<const Region *> mine;
+    for (int r = 0; r < job.region_count; ++r)
+        if (region_on_page(job.regions[r], pl.page)) mine.push_back(&job.regions[r]);
+    if (mine.empty()) return;
+    std::vector<Matrix> to_page(trace.ops.size());
+    for (size_t k = 0; k < trace.ops.size(); ++k)
+        to_page[k] = mat_mul(trace.ops[k].text_to_user, pl.to_page);
+    for (size_t i = 0; i < trace.glyphs.size(); ++i) {
+        const TraceGlyph &g = trace.glyphs[i];
+        const ShowOp &op = trace.ops[static_cast<size_t>(g.op)];
+        const Matrix &m = to_page[static_cast<size_t>(g.op)];
+        const Point origin = mat_apply(m, g.tx, op.rise);
+        const Quad q = glyph_quad(trace, g, m);
+        const double area = quad_area(q);
+        for (const Region *r : mine) {
+            if (origin_in_region(origin, *r) ||
+                (area > 0 && quad_area_in_box(q, region_box(*r)) >= 0.5 * area)) {
+                d.blank[i] = 1;
+                break;
+            }
+        }
+    }
+    if (!pl.paint_regions) return;
+    Matrix from_page;
+    const bool invertible = mat_invert(pl.to_page, &from_page);
+    for (const Region *r : mine) {
+        const Box b = region_box(*r);
+        d.boxes.push_back({invertible ? quad_of(from_page, b.x0, b.y0, b.x1, b.y1)
+                                      : quad_of(Matrix{}, b.x0, b.y0, b.x1, b.y1)});
+    }
+}
+
+// A span whose glyphs go takes its alternate text with it.
+void decide_spans(const ContentTrace &trace, StreamDecision &d) {
+    std::vector<int32_t> before(trace.glyphs.size() + 1, 0);  // blanked glyphs before each index
+    for (size_t i = 0; i < trace.glyphs.size(); ++i) before[i + 1] = before[i] + d.blank[i];
+    for (size_t s = 0; s < trace.spans.size(); ++s) {
+        const MarkedSpan &span = trace.spans[s];
+        if (span.dict_start < 0 && span.props_obj == 0) continue;
+        if (before[static_cast<size_t>(span.end_glyph)] == before[static_cast<size_t>(span.first_glyph)])
+            continue;
+        for (size_t k = 0; k < trace.dict_strings.size(); ++k)
+            if (trace.dict_strings[k].span == static_cast<int32_t>(s)) d.blank_strings[k] = 1;
+        if (span.props_obj > 0) d.props_objects.push_back(span.props_obj);
+    }
+    std::sort(d.props_objects.begin(), d.props_objects.end());
+    d.props_objects.erase(std::unique(d.props_objects.begin(), d.props_objects.end()),
+                          d.props_objects.end());
+}
+
+// ---- Rewriting ---------------------------------------------------------------------
+
+// A blank code as a literal string writes it.
+std::string literal_code(uint32_t code, int bytes) {
+    std::string s;
+    for (int k = bytes - 1; k >= 0; --k) {
+        const unsigned char c = static_cast<unsigned char>(code >> (8 * k));
+        if (c >= 0x20 && c < 0x7F && c != '(' && c != ')' && c != '\\') {
+            s += static_cast<char>(c);
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\%03o", c);
+            s += esc;
+        }
+    }
+    return s;
+}
+
+std::string hex_code(uint32_t code, int bytes) {
+    std::string s;
+    for (int k = bytes - 1; k >= 0; --k) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>((code >> (8 * k)) & 0xFF));
+        s += hex;
+    }
+    return s;
+}
+
+// Source bytes copied into a string that is being split: parentheses that
+// balanced each other in the whole string get a backslash, since a split
+// may separate them.
+void copy_escaped(const unsigned char *b, int32_t from, int32_t to, std::string &out) {
+    for (int32_t i = from; i < to; ++i) {
+        const unsigned char c = b[i];
+        if (c == '\\' && i + 1 < to) {
+            out += static_cast<char>(c);
+            out += static_cast<char>(b[++i]);
+        } else if (c == '(' || c == ')') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+}
+
+double blank_advance(const ShowOp &op) {
+    const Font &font = *op.font;
+    const double tw = (font.blank_bytes == 1 && font.blank_code == 32) ? op.word_spacing : 0;
+    return (font_width(font, font.blank_code) * op.size + op.char_spacing + tw) * op.hscale;
+}
+
+// The glyphs of one op and where a number must follow one of them so that
+// the rest keeps its place: comp[k] is the distance to move after glyph k.
+struct OpPlan {
+    const ShowOp *op;
+    std::vector<double> comp;  // per glyph of the op (0: none)
+    bool rebuild = false;
 };
 
-// A marked-content span (BMC or BDC ... EMC) and the inline property list
-// that opened it, if any.
-struct MarkedSpan {
-    int32_t dict_start;
-    int32_t dict_end;  // -1 when the span has no inline property list
-};
+OpPlan plan_op(const ContentTrace &trace, const ShowOp &op, const StreamDecision &d) {
+    OpPlan plan{&op, std::vector<double>(static_cast<size_t>(op.glyph_count), 0), false};
+    const double blank_adv = blank_advance(op);
+    const double tolerance = 1e-6 * std::fmax(1.0, std::fabs(op.size * op.hscale));
+    double delta = 0;
+    for (int32_t k = 0; k < op.glyph_count; ++k) {
+        const size_t gi = static_cast<size_t>(op.first_glyph + k);
+        if (!d.blank[gi]) continue;
+        delta += trace.glyphs[gi].adv - blank_adv;
+        const bool run_ends = k + 1 == op.glyph_count || !d.blank[gi + 1];
+        if (!run_ends) continue;
+        const bool later = k + 1 < op.glyph_count || op.pen_continues;
+        if (later && std::fabs(delta) > tolerance) {
+            plan.comp[static_cast<size_t>(k)] = delta;
+            plan.rebuild = true;
+        }
+        delta = 0;
+    }
+    return plan;
+}
 
-// Blanks every glyph of the string (literal or hex) that starts at `pos`.
-void blank_whole_string(unsigned char *content, int32_t len, int32_t pos, GlyphList &scratch) {
-    scratch.clear();
-    double x = 0;
-    if (content[pos] == '(')
-        parse_literal_glyphs(content, len, pos, &x, 0, 0, nullptr, scratch);
+// The TJ number that moves the pen forward by `distance` in text space.
+std::string compensation(const ShowOp &op, double distance) {
+    const double scale = op.size * op.hscale;
+    double n = scale != 0 ? -distance * 1000 / scale : 0;
+    n = std::fmax(-1e9, std::fmin(1e9, n));
+    return format_number(n);
+}
+
+// A string token of op `plan` rewritten: blanked glyphs as blank codes, and
+// the string split with a number wherever the plan moves the pen.
+std::string rebuild_string(const unsigned char *b, const Token &tok, const ContentTrace &trace,
+                           const StreamDecision &d, const OpPlan &plan, int32_t first, int32_t end) {
+    const ShowOp &op = *plan.op;
+    const Font &font = *op.font;
+    const bool hex = tok.kind == Tok::kHexString;
+    std::string out(1, hex ? '<' : '(');
+    int32_t pos = tok.start + 1;
+    const int32_t close = tok.open ? tok.end : tok.end - 1;
+    for (int32_t gi = first; gi < end; ++gi) {
+        const TraceGlyph &g = trace.glyphs[static_cast<size_t>(gi)];
+        if (hex) {
+            out.append(reinterpret_cast<const char *>(b + pos), static_cast<size_t>(g.src_start - pos));
+        } else {
+            copy_escaped(b, pos, g.src_start, out);
+        }
+        if (d.blank[static_cast<size_t>(gi)]) {
+            out += hex ? hex_code(font.blank_code, font.blank_bytes)
+                       : literal_code(font.blank_code, font.blank_bytes);
+        } else if (hex) {
+            out.append(reinterpret_cast<const char *>(b + g.src_start),
+                       static_cast<size_t>(g.src_end - g.src_start));
+        } else {
+            copy_escaped(b, g.src_start, g.src_end, out);
+        }
+        pos = g.src_end;
+        const double move = plan.comp[static_cast<size_t>(gi - op.first_glyph)];
+        if (move != 0) {
+            out += hex ? "> " : ") ";
+            out += compensation(op, move);
+            out += hex ? " <" : " (";
+        }
+    }
+    if (hex)
+        out.append(reinterpret_cast<const char *>(b + pos), static_cast<size_t>(close - pos));
     else
-        parse_hex_glyphs(content, len, pos, &x, 0, 0, nullptr, scratch);
-    for (const Glyph &glyph : scratch) redact_glyph(content, glyph);
+        copy_escaped(b, pos, close, out);
+    out += hex ? '>' : ')';
+    return out;
 }
 
-// Blanks the occurrences of the search text in one decoded string, read as
-// bytes and, when it starts with the UTF-16BE byte order mark, as UTF-16BE
-// code units. Returns the number of glyphs blanked.
-int blank_string_matches(unsigned char *content, const GlyphList &list, const char *search,
-                         size_t n) {
-    int blanked = 0;
-    const size_t count = list.size();
-    auto same = [&](unsigned char code, size_t k) {
-        return ascii_lower(code) == ascii_lower(static_cast<unsigned char>(search[k]));
-    };
-    for (size_t i = 0; i + n <= count;) {
+// In-place blanking of one glyph: its source bytes become the blank code.
+void blank_in_place(const unsigned char *b, const TraceGlyph &g, const Font &font, bool hex,
+                    std::vector<ContentEdit> &edits) {
+    if (!hex) {
+        edits.push_back({g.src_start, g.src_end, literal_code(font.blank_code, font.blank_bytes)});
+        return;
+    }
+    const std::string digits = hex_code(font.blank_code, font.blank_bytes);
+    // Digits go where the old digits stood, so blanks and junk between them stay.
+    std::string text(reinterpret_cast<const char *>(b + g.src_start),
+                     static_cast<size_t>(g.src_end - g.src_start));
+    size_t have = 0;
+    for (const char c : text) have += hex_digit_value(static_cast<unsigned char>(c)) >= 0;
+    if (have == digits.size()) {
         size_t k = 0;
-        while (k < n && same(list[i + k].code, k)) ++k;
-        if (k < n) {
-            ++i;
-            continue;
-        }
-        for (k = 0; k < n; ++k) redact_glyph(content, list[i + k]);
-        blanked += static_cast<int>(n);
-        i += n;
+        for (char &c : text)
+            if (hex_digit_value(static_cast<unsigned char>(c)) >= 0) c = digits[k++];
+    } else if (have + 1 == digits.size() && digits.back() == '0') {
+        // A lone final digit reads as if followed by 0.
+        size_t k = 0;
+        for (char &c : text)
+            if (hex_digit_value(static_cast<unsigned char>(c)) >= 0) c = digits[k++];
+    } else {
+        text = digits;
     }
-    if (count >= 2 && list[0].code == 0xFE && list[1].code == 0xFF) {
-        for (size_t i = 2; i + 2 * n <= count;) {
-            size_t k = 0;
-            while (k < n && list[i + 2 * k].code == 0 && same(list[i + 2 * k + 1].code, k)) ++k;
-            if (k < n) {
-                i += 2;
-                continue;
-            }
-            for (k = 0; k < 2 * n; ++k) redact_glyph(content, list[i + k]);
-            blanked += static_cast<int>(2 * n);
-            i += 2 * n;
-        }
-    }
-    return blanked;
+    edits.push_back({g.src_start, g.src_end, text});
 }
 
-// In text mode, the strings of an inline dictionary (a marked-content
-// property list with /ActualText, /Alt or /E) are text that readers extract:
-// blank the occurrences of the search text in them too. Returns the number of
-// glyphs blanked.
-int blank_dict_strings(unsigned char *content, int32_t start, int32_t end, const char *search,
-                       size_t n, GlyphList &scratch) {
-    int blanked = 0;
-    int32_t i = start;
-    while (i < end) {
-        const unsigned char c = content[i];
-        if (c == '<' && i + 1 < end && content[i + 1] == '<') {
-            i += 2;
-            continue;
+void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
+             const StreamDecision &d, const ShowOp &op, std::vector<ContentEdit> &edits) {
+    bool any = false;
+    for (int32_t k = 0; k < op.glyph_count && !any; ++k) any = d.blank[static_cast<size_t>(op.first_glyph + k)];
+    if (!any || op.font == nullptr) return;
+    const OpPlan plan = plan_op(trace, op, d);
+    const int32_t first = op.first_glyph, end = op.first_glyph + op.glyph_count;
+    // The string tokens of the op, in order, with the glyphs each holds.
+    std::vector<Token> strings;
+    if (op.kind == ShowKind::kTJ) {
+        for (int32_t p = op.arg_start + 1; p < op.arg_end;) {
+            const Token t = lex_next_code(b, op.arg_end, p);
+            if (t.kind == Tok::kEnd) break;
+            if (t.kind == Tok::kString || t.kind == Tok::kHexString) strings.push_back(t);
+            p = t.end;
         }
-        if (c != '(' && c != '<') {
-            ++i;
-            continue;
-        }
-        scratch.clear();
-        double x = 0;
-        const int32_t after = c == '('
-                                  ? parse_literal_glyphs(content, end, i, &x, 0, 0, nullptr, scratch)
-                                  : parse_hex_glyphs(content, end, i, &x, 0, 0, nullptr, scratch);
-        blanked += blank_string_matches(content, scratch, search, n);
-        i = after > i ? after : i + 1;
+    } else {
+        const Token t = lex_next_code(b, len, op.arg_start);
+        strings.push_back(t);
     }
-    return blanked;
+    int32_t gi = first;
+    if (!plan.rebuild) {
+        for (const Token &t : strings)
+            for (; gi < end && trace.glyphs[static_cast<size_t>(gi)].src_start < t.end; ++gi)
+                if (d.blank[static_cast<size_t>(gi)])
+                    blank_in_place(b, trace.glyphs[static_cast<size_t>(gi)], *op.font,
+                                   t.kind == Tok::kHexString, edits);
+        return;
+    }
+    std::string rebuilt;
+    for (const Token &t : strings) {
+        const int32_t from = gi;
+        while (gi < end && trace.glyphs[static_cast<size_t>(gi)].src_start < t.end) ++gi;
+        bool touched = false;
+        for (int32_t k = from; k < gi; ++k)
+            touched = touched || d.blank[static_cast<size_t>(k)] ||
+                      plan.comp[static_cast<size_t>(k - first)] != 0;
+        if (op.kind == ShowKind::kTJ) {
+            if (touched) edits.push_back({t.start, t.end, rebuild_string(b, t, trace, d, plan, from, gi)});
+        } else {
+            rebuilt = rebuild_string(b, t, trace, d, plan, from, gi);
+        }
+    }
+    if (op.kind == ShowKind::kTJ) return;
+    // A single string becomes an array, and the operator TJ; the quote
+    // operators first move to the next line (and " sets its spacing).
+    const char *lead = op.kind == ShowKind::kTj ? "[" : "T* [";
+    if (op.kind == ShowKind::kDoubleQuote) {
+        edits.push_back({op.aw_end, op.aw_end, " Tw"});
+        edits.push_back({op.ac_end, op.ac_end, " Tc"});
+    }
+    edits.push_back({op.arg_start, op.arg_end, lead + rebuilt + "]"});
+    edits.push_back({op.op_start, op.op_end, "TJ"});
 }
 
-// Blanks whole the /ActualText, /Alt and /E strings of the property list in
-// [start, end): they describe glyphs that were just redacted.
-bool blank_alternate_text(unsigned char *content, int32_t start, int32_t end,
-                          GlyphList &scratch) {
-    static const char *const kKeys[] = {"ActualText", "Alt", "E"};
-    bool changed = false;
-    for (const char *key : kKeys) {
-        const int32_t key_len = static_cast<int32_t>(std::strlen(key));
-        for (int32_t at = find_name(content, end, start, end, key); at >= 0;
-             at = find_name(content, end, at + 1, end, key)) {
-            const int32_t v = skip_pdf_ws(content, end, at + 1 + key_len);
-            if (v >= end) continue;
-            if (content[v] == '(' || (content[v] == '<' && !(v + 1 < end && content[v + 1] == '<'))) {
-                blank_whole_string(content, end, v, scratch);
-                changed = true;
-            }
-        }
+// A blanked property-list string: every byte inside becomes a space.
+std::string blanked_string(const unsigned char *b, const DictString &s) {
+    if (b[s.start] == '(') {
+        const int32_t inner = std::max<int32_t>(s.end - s.start - 2, 0);
+        return "(" + std::string(static_cast<size_t>(inner), ' ') + ")";
     }
-    return changed;
-}
-
-// The text that closes the strings, hex strings, inline dictionaries and
-// arrays opened from `start` on and still open at the end of the content, so
-// that the painted block that follows is read as operators. It starts with a
-// newline, which also ends a trailing comment and turns a dangling backslash
-// into a line continuation.
-std::string closing_text(const unsigned char *content, int32_t len, int32_t start) {
-    struct Open {
-        char kind;  // '(' literal string, '<' hex string, 'd' dictionary, '[' array
-        int64_t depth;
-    };
-    std::vector<Open> open;
-    for (int32_t i = start; i < len;) {
-        const unsigned char c = content[i];
-        if (!open.empty() && open.back().kind == '(') {
-            if (c == '\\') {
-                i += 2;
-                continue;
-            }
-            if (c == '(') ++open.back().depth;
-            if (c == ')' && --open.back().depth == 0) open.pop_back();
-        } else if (!open.empty() && open.back().kind == '<') {
-            if (c == '>') open.pop_back();
-        } else if (c == '%') {
-            i = comment_end(content, len, i);
-            continue;
-        } else if (c == '(') {
-            open.push_back({'(', 1});
-        } else if (c == '<') {
-            if (i + 1 < len && content[i + 1] == '<') {
-                open.push_back({'d', 0});
-                ++i;
-            } else {
-                open.push_back({'<', 0});
-            }
-        } else if (c == '>' && i + 1 < len && content[i + 1] == '>' && !open.empty() &&
-                   open.back().kind == 'd') {
-            open.pop_back();
-            ++i;
-        } else if (c == '[') {
-            open.push_back({'[', 0});
-        } else if (c == ']' && !open.empty() && open.back().kind == '[') {
-            open.pop_back();
-        }
-        ++i;
-    }
-    if (open.empty()) return {};
-    std::string text = "\n";
-    for (auto it = open.rbegin(); it != open.rend(); ++it) {
-        switch (it->kind) {
-            case '(': text.append(static_cast<size_t>(it->depth), ')'); break;
-            case '<': text += '>'; break;
-            case 'd': text += ">>"; break;
-            default: text += ']'; break;
-        }
-    }
+    std::string text(reinterpret_cast<const char *>(b + s.start), static_cast<size_t>(s.end - s.start));
+    int digit = 0;
+    for (size_t i = 1; i < text.size(); ++i)
+        if (hex_digit_value(static_cast<unsigned char>(text[i])) >= 0) text[i] = (digit++ % 2 == 0) ? '2' : '0';
     return text;
-}
-
-// Offset just past the "EI" that ends the inline image whose data follows
-// the ID operator ending at `data_start`, or -1. The first "EI" followed by
-// white space or the end is taken, whatever precedes it: ending the image
-// too early can only make more bytes read as text, never fewer.
-int32_t inline_image_end(const unsigned char *content, int32_t len, int32_t data_start) {
-    auto is_white = [](unsigned char c) { return is_pdf_ws(c) || is_space_char(c); };
-    for (int64_t m = static_cast<int64_t>(data_start) + 1; m + 1 < len; ++m) {
-        const void *hit = std::memchr(content + m, 'E', static_cast<size_t>(len - 1 - m));
-        if (hit == nullptr) return -1;
-        m = static_cast<const unsigned char *>(hit) - content;
-        if (content[m + 1] == 'I' && (m + 2 == len || is_white(content[m + 2])))
-            return static_cast<int32_t>(m + 2);
-    }
-    return -1;
 }
 
 // A box coordinate as printed: finite, and within a range any page can use.
@@ -389,20 +459,30 @@ double printable(double v) {
     return v < -kLimit ? -kLimit : v > kLimit ? kLimit : v;
 }
 
-void append_box(Buf &out, const RedactBox &box) {
-    double x = box.x, y = box.y, w = box.w, h = box.h;
-    // Clamp the edges, not the sizes, so that a huge box still covers what it
-    // covered within the printable range.
-    const double x0 = printable(x), y0 = printable(y);
-    const double x1 = printable(x + w), y1 = printable(y + h);
-    if (x0 != x || y0 != y || x1 != x + w || y1 != y + h) {
-        x = x0;
-        y = y0;
-        w = x1 - x0;
-        h = y1 - y0;
+bool is_axis_aligned(const Quad &q) {
+    const auto same = [](double a, double b) { return std::fabs(a - b) <= 1e-9 * std::fmax(1.0, std::fabs(a)); };
+    return (same(q.p[0].y, q.p[1].y) && same(q.p[1].x, q.p[2].x) && same(q.p[2].y, q.p[3].y) &&
+            same(q.p[3].x, q.p[0].x)) ||
+           (same(q.p[0].x, q.p[1].x) && same(q.p[1].y, q.p[2].y) && same(q.p[2].x, q.p[3].x) &&
+            same(q.p[3].y, q.p[0].y));
+}
+
+void append_box(Buf &out, const PaintBox &box) {
+    char line[160];
+    if (is_axis_aligned(box.quad)) {
+        const Box b = quad_bounds(box.quad);
+        // Clamp the edges, not the sizes, so that a huge box still covers what
+        // it covered within the printable range.
+        const double x0 = printable(b.x0), y0 = printable(b.y0);
+        const double x1 = printable(b.x1), y1 = printable(b.y1);
+        std::snprintf(line, sizeof line, "%.2f %.2f %.2f %.2f re f\n", x0, y0, x1 - x0, y1 - y0);
+        buf_str(out, line);
+        return;
     }
-    char line[128];
-    std::snprintf(line, sizeof line, "%.2f %.2f %.2f %.2f re f\n", x, y, w, h);
+    const Quad &q = box.quad;
+    std::snprintf(line, sizeof line, "%.2f %.2f m %.2f %.2f l %.2f %.2f l %.2f %.2f l h f\n",
+                  printable(q.p[0].x), printable(q.p[0].y), printable(q.p[1].x), printable(q.p[1].y),
+                  printable(q.p[2].x), printable(q.p[2].y), printable(q.p[3].x), printable(q.p[3].y));
     buf_str(out, line);
 }
 
@@ -413,251 +493,88 @@ float colour_component(int value) {
 
 }  // namespace
 
-void redact_page_content(unsigned char *content, int32_t len, Buf &out, const char *search,
-                         const Region *regions, int region_count, int page, int red, int green,
-                         int blue, int *painted, int *match_counter) {
-    TextCursor tc;
-    BoxList boxes;
-    GlyphList glyphs;
-    GlyphList scratch;
-    std::vector<MarkedSpan> spans;
-    size_t spans_blanked = 0;  // the open spans below this depth are already blanked
-    const size_t search_len = search != nullptr ? std::strlen(search) : 0;
-    const int32_t search_n = static_cast<int32_t>(search_len > INT32_MAX ? INT32_MAX : search_len);
-    bool changed = false;      // content edited outside the glyphs that paint boxes
-    bool in_text = false;      // between BT and ET
-    int32_t open_tail = -1;    // start of the first construct that may run to the end
-    int32_t last_dict = -1, last_dict_end = -1;  // the inline dictionary before the operator
-    bool after_bi = false;     // the previous keyword was BI
-    bool image_open = false;   // an inline image whose EI never comes
-    int32_t no_ei_from = -1;   // no inline image end lies at or after this offset
+std::string format_number(double v) {
+    if (!std::isfinite(v)) return "0";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4f", v);
+    std::string s(text);
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    if (s == "-0" || s.empty()) s = "0";
+    return s;
+}
 
-    // Scans of inline dictionaries that never close each run to the end of the
-    // content; past this budget later ones are stepped into unscanned, so that
-    // hostile content stays linear.
-    int64_t dict_scan_budget = 4 * static_cast<int64_t>(len) + (1 << 20);
+void decide_stream(const unsigned char *content, const ContentTrace &trace, const RedactJob &job,
+                   const Placement &placement, StreamDecision &decision) {
+    decision = StreamDecision{};
+    decision.blank.assign(trace.glyphs.size(), 0);
+    decision.blank_strings.assign(trace.dict_strings.size(), 0);
+    if (job.pattern != nullptr && !job.pattern->chars.empty())
+        decide_text(content, trace, *job.pattern, decision);
+    if (job.regions != nullptr && job.region_count > 0) decide_regions(trace, job, placement, decision);
+    decide_spans(trace, decision);
+}
 
-    auto note_open = [&](int32_t start) {
-        if (open_tail < 0 || start < open_tail) open_tail = start;
-    };
-
-    // Blanks glyphs of the current unit and the alternate text of every open
-    // marked-content span that holds them.
-    auto finish_unit = [&](double font_size) {
-        const int hits = process_glyphs(content, glyphs, search, search_n, font_size, boxes,
-                                        regions, region_count, page, match_counter);
-        glyphs.clear();
-        if (hits == 0) return;
-        // Every open span holds the glyphs; each is blanked once.
-        for (; spans_blanked < spans.size(); ++spans_blanked) {
-            const MarkedSpan &span = spans[spans_blanked];
-            if (span.dict_end >= 0 &&
-                blank_alternate_text(content, span.dict_start, span.dict_end, scratch))
-                changed = true;
-        }
-    };
-    // Skips the inline dictionary at `p` and returns the offset past it; in
-    // text mode its strings are searched. One that is never closed is
-    // stepped into instead, so that nothing after it escapes the walk.
-    auto inline_dict = [&](int32_t p) -> int32_t {
-        const int32_t end = dict_scan_budget > 0 ? skip_content_dict(content, len, p) : -1;
-        if (dict_scan_budget > 0 && search_len > 0 &&
-            blank_dict_strings(content, p, end < 0 ? len : end, search, search_len, scratch) > 0)
-            changed = true;
-        if (end >= 0) return end;
-        dict_scan_budget -= 2 * static_cast<int64_t>(len - p);
-        note_open(p);
-        return p + 2;
-    };
-
-    int32_t p = 0;
-    while (p < len) {
-        const unsigned char b = content[p];
-        if (is_space_char(b) || b == 0 || b == ')' || b == '>' || b == ']' || b == '}') {
-            ++p;
-        } else if (b == '%') {
-            p = comment_end(content, len, p);
-            if (p >= len) break;
-        } else if (b == '(' || (b == '<' && !(p + 1 < len && content[p + 1] == '<'))) {
-            const double start_x = tc.cur_x;
-            const int32_t end =
-                b == '(' ? parse_literal_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
-                                                tc.widths, glyphs)
-                         : parse_hex_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
-                                            tc.widths, glyphs);
-            // A string shown by ' or " goes to the start of the next line
-            // first: move its glyphs there before they are tested.
-            int32_t next = end;
-            while (next < len && is_space_char(content[next])) ++next;
-            if (next < len && (content[next] == '\'' || content[next] == '"')) {
-                const double dx = tc.line_x - start_x;
-                for (Glyph &g : glyphs) {
-                    g.x += dx;
-                    g.y -= tc.leading;
-                }
-                tc.cur_x += dx;
-                tc.cur_y -= tc.leading;
-            }
-            finish_unit(tc.font_size);
-            if (end >= len - 1) note_open(p);
-            p = end;
-        } else if (b == '<') {
-            const int32_t end = inline_dict(p);
-            if (end > p + 2) {
-                last_dict = p;
-                last_dict_end = end;
-            }
-            p = end;
-        } else if (b == '[') {
-            // All strings of one array share one glyph list, so a match may
-            // cross from one string into the next; numbers move the cursor.
-            const int32_t start = p++;
-            bool closed = false;
-            while (p < len) {
-                const unsigned char c = content[p];
-                if (is_space_char(c)) {
-                    ++p;
-                } else if (c == '%') {
-                    p = comment_end(content, len, p);
-                } else if (c == ']') {
-                    ++p;
-                    closed = true;
-                    break;
-                } else if (c == '(') {
-                    p = parse_literal_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
-                                             tc.widths, glyphs);
-                } else if (c == '<' && p + 1 < len && content[p + 1] == '<') {
-                    p = inline_dict(p);
-                } else if (c == '<') {
-                    p = parse_hex_glyphs(content, len, p, &tc.cur_x, tc.cur_y, tc.font_size,
-                                         tc.widths, glyphs);
-                } else if (is_number_start(c)) {
-                    int32_t q = p;
-                    const double v = parse_double_at(content, len, &q);
-                    tc.cur_x -= v / 1000 * tc.font_size;
-                    p = q > p ? q : p + 1;
-                } else {
-                    ++p;
-                }
-            }
-            finish_unit(tc.font_size);
-            if (!closed) note_open(start);
-        } else if (is_number_start(b)) {
-            int32_t q = p;
-            const double v = parse_double_at(content, len, &q);
-            if (tc.operand_count < 32)
-                tc.operands[tc.operand_count++] = v;
-            else
-                tc.operand_count = 0;
-            p = q > p ? q : p + 1;
-        } else if (b == '/') {
-            char name[64];
-            int32_t q = p + 1;
-            while (q < len && q - (p + 1) < 63 && !is_space_char(content[q]) &&
-                   !is_delimiter(content[q]))
-                ++q;
-            const size_t n = static_cast<size_t>(q - (p + 1));
-            std::memcpy(name, content + p + 1, n);
-            name[n] = '\0';
-            tc.widths = select_width_table(name);
-            p = q;
-        } else if (b == '\'' || b == '"' || b == '*') {
-            tc.operand_count = 0;
-            ++p;
-        } else if (is_alpha(b)) {
-            int32_t q = p;
-            while (q < len && q - p < 15 && is_alpha(content[q])) ++q;
-            char kw[16];
-            size_t n = static_cast<size_t>(q - p);
-            std::memcpy(kw, content + p, n);
-            if (n == 1 && kw[0] == 'T' && q < len && content[q] == '*') {
-                kw[n++] = '*';
-                ++q;
-            }
-            kw[n] = '\0';
-            // A run of more than 15 letters is split; its pieces are not words.
-            const bool whole_word = p == 0 || !is_alpha(content[p - 1]);
-            const bool is_bi = whole_word && std::strcmp(kw, "BI") == 0;
-            const int count = tc.operand_count;
-            const double a = count >= 1 ? tc.operands[count - 1] : 0;
-            const double bb = count >= 2 ? tc.operands[count - 2] : 0;
-            if (std::strcmp(kw, "BT") == 0) {
-                tc.cur_x = tc.line_x = tc.cur_y = tc.leading = 0;
-                in_text = true;
-            } else if (std::strcmp(kw, "ET") == 0) {
-                in_text = false;
-            } else if (std::strcmp(kw, "Tf") == 0) {
-                tc.font_size = count >= 1 && a > 0.1 ? a : 10.0;
-            } else if (std::strcmp(kw, "Td") == 0 || std::strcmp(kw, "TD") == 0) {
-                tc.line_x += bb;
-                tc.cur_x = tc.line_x;
-                tc.cur_y += a;
-                if (kw[1] == 'D') tc.leading = -a;
-            } else if (std::strcmp(kw, "Tm") == 0) {
-                if (count >= 6) {
-                    tc.line_x = tc.cur_x = bb;
-                    tc.cur_y = a;
-                }
-            } else if (std::strcmp(kw, "T*") == 0) {
-                tc.cur_x = tc.line_x;
-                tc.cur_y -= tc.leading;
-            } else if (std::strcmp(kw, "TL") == 0) {
-                tc.leading = a;
-            } else if (std::strcmp(kw, "ID") == 0 && after_bi && whole_word) {
-                // Inline image data is binary: never read it as text. Without
-                // an end the bytes are read as content, and no later search
-                // can succeed either.
-                const int32_t end = no_ei_from >= 0 && q >= no_ei_from
-                                        ? -1
-                                        : inline_image_end(content, len, q);
-                if (end >= 0) {
-                    q = end;
-                } else {
-                    image_open = true;
-                    no_ei_from = q;
-                }
-            } else if (std::strcmp(kw, "BDC") == 0) {
-                spans.push_back({last_dict, last_dict >= 0 ? last_dict_end : -1});
-            } else if (std::strcmp(kw, "BMC") == 0) {
-                spans.push_back({-1, -1});
-            } else if (std::strcmp(kw, "EMC") == 0) {
-                if (!spans.empty()) spans.pop_back();
-                if (spans_blanked > spans.size()) spans_blanked = spans.size();
-            }
-            tc.operand_count = 0;
-            last_dict = last_dict_end = -1;
-            after_bi = is_bi;
-            p = q;
-        } else {
-            ++p;
-        }
+bool rewrite_content(const unsigned char *content, int32_t len, const ContentTrace &trace,
+                     const StreamDecision &d, std::vector<ContentEdit> edits, const RedactJob &job,
+                     Buf &out) {
+    for (const ShowOp &op : trace.ops) edit_op(content, len, trace, d, op, edits);
+    for (size_t k = 0; k < trace.dict_strings.size(); ++k)
+        if (d.blank_strings[k])
+            edits.push_back({trace.dict_strings[k].start, trace.dict_strings[k].end,
+                             blanked_string(content, trace.dict_strings[k])});
+    const bool paint = !d.boxes.empty();
+    // Empty content leaves no state for the boxes to escape.
+    const bool wrap = paint && len > 0;
+    // A Q with nothing to restore would end the wrapping q early; readers
+    // ignore it anyway.
+    if (wrap)
+        for (const int32_t q : trace.stray_restores) edits.push_back({q, q + 1, " "});
+    std::stable_sort(edits.begin(), edits.end(), [](const ContentEdit &a, const ContentEdit &b) {
+        return a.start < b.start || (a.start == b.start && a.end < b.end);
+    });
+    if (wrap) buf_str(out, "q\n");
+    int32_t pos = 0;
+    for (const ContentEdit &e : edits) {
+        if (e.start < pos || e.end < e.start || e.end > len) continue;  // never overlaps
+        buf_append(out, content + pos, static_cast<uint64_t>(e.start - pos));
+        buf_append(out, e.text.data(), e.text.size());
+        pos = e.end;
     }
-
-    if (regions != nullptr) {
-        for (int r = 0; r < region_count; ++r) {
-            const Region &region = regions[r];
-            if (region_on_page(region, page))
-                boxes.push_back({region.x, region.y, region.width, region.height});
-        }
+    if (len > pos) buf_append(out, content + pos, static_cast<uint64_t>(len - pos));
+    if (paint) {
+        std::string tail = trace.closers;
+        if (trace.image_open) tail += "\nEI";
+        if (trace.in_text) tail += "\nET";
+        if (wrap)
+            for (int64_t k = 0; k <= trace.q_depth; ++k) tail += "\nQ";
+        buf_str(out, tail.c_str());
+        buf_str(out, "\nq\n");
+        char line[128];
+        std::snprintf(line, sizeof line, "%.4f %.4f %.4f rg\n",
+                      static_cast<double>(colour_component(job.red)),
+                      static_cast<double>(colour_component(job.green)),
+                      static_cast<double>(colour_component(job.blue)));
+        buf_str(out, line);
+        for (const PaintBox &box : d.boxes) append_box(out, box);
+        buf_str(out, "Q\n");
     }
-    if (len > 0) buf_append(out, content, static_cast<uint64_t>(len));
-    if (boxes.empty()) {
-        if (changed) *painted = 1;
+    return out.data != nullptr || (len == 0 && !paint);
+}
+
+void redact_content(const ContentContext &ctx, const unsigned char *content, int32_t len,
+                    const RedactJob &job, const Placement &placement, Buf &out, int *painted,
+                    int *matches) {
+    ContentTrace trace;
+    interpret_content(ctx, content, len, Matrix{}, trace);
+    StreamDecision d;
+    decide_stream(content, trace, job, placement, d);
+    if (matches != nullptr) *matches += d.matches;
+    const bool changed = !d.boxes.empty() || d.any_blank();
+    if (!changed) {
+        if (len > 0) buf_append(out, content, static_cast<uint64_t>(len));
         return;
     }
-    // Whatever state the content ends in, the block must be read as operators.
-    std::string closers = open_tail >= 0 ? closing_text(content, len, open_tail) : std::string();
-    if (image_open) closers += "\nEI";
-    if (in_text) closers += "\nET";
-    buf_str(out, closers.c_str());
-    buf_str(out, "\nq\n");
-    char line[128];
-    std::snprintf(line, sizeof line, "%.4f %.4f %.4f rg\n",
-                  static_cast<double>(colour_component(red)),
-                  static_cast<double>(colour_component(green)),
-                  static_cast<double>(colour_component(blue)));
-    buf_str(out, line);
-    for (const RedactBox &box : boxes) append_box(out, box);
-    buf_str(out, "Q\n");
+    rewrite_content(content, len, trace, d, {}, job, out);
     *painted = 1;
 }

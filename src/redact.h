@@ -1,93 +1,85 @@
-// Content redaction: the standard-font width tables, decoding of text strings
-// into positioned glyphs, and the one-pass rewriting of a content stream with
-// its painted boxes.
+// Content redaction: from the trace of one content stream, the glyphs to
+// blank (those that spell the search text, and those a region covers) and
+// the boxes to paint; then the content rewritten with those glyphs blanked in
+// a way that keeps the font and the layout, and the boxes painted over it.
 #ifndef INKVEIL_REDACT_H
 #define INKVEIL_REDACT_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "geometry.h"
 #include "inkveil.h"
+#include "interp.h"
 #include "syntax.h"
-
-// ---- Standard 14 font metrics -------------------------------------------
-// Advance widths in 1/1000 em, indexed by one-byte character code; 0 means the
-// font has no glyph at that code. The text fonts are in WinAnsiEncoding order,
-// Symbol and ZapfDingbats in their built-in encodings.
-using WidthTable = uint16_t[256];
-extern const WidthTable times_roman_widths;
-extern const WidthTable times_italic_widths;
-extern const WidthTable times_bold_widths;
-extern const WidthTable times_bolditalic_widths;
-extern const WidthTable helvetica_widths;
-extern const WidthTable helvetica_oblique_widths;
-extern const WidthTable helvetica_bold_widths;
-extern const WidthTable helvetica_boldoblique_widths;
-extern const WidthTable courier_widths;
-extern const WidthTable courier_oblique_widths;
-extern const WidthTable courier_bold_widths;
-extern const WidthTable courier_boldoblique_widths;
-extern const WidthTable symbol_widths;
-extern const WidthTable zapfdingbats_widths;
-
-// First occurrence of `needle` in `haystack`, ASCII capitals folded to lower
-// case; NULL when absent. An empty haystack never matches.
-const char *qw_strcasestr(const char *haystack, const char *needle);
-// The width table whose font name occurs in `name` (any case, anywhere), or
-// nullptr when none does. `name` is a name token without its slash.
-const uint16_t *select_width_table(const char *name);
-// Advance width in em of `code` under `widths`; 0.5 without a table or for a
-// code the font has no glyph for.
-double glyph_width(const uint16_t *widths, unsigned char code);
-
-// ---- Glyphs ---------------------------------------------------------------
-struct Glyph {
-    unsigned char code;  // character code after escape processing
-    int32_t src_start;   // first source byte (backslash of an escape, first hex digit)
-    int32_t src_end;     // just past the last source byte
-    int32_t is_hex;      // 1 for a glyph of a hex string
-    double x;            // origin on the line, before the advance
-    double y;            // the line's y
-    double advance;      // width times font size
-};
-using GlyphList = std::vector<Glyph>;
-
-struct RedactBox {
-    float x, y, w, h;  // lower-left corner, width, height
-};
-using BoxList = std::vector<RedactBox>;
-
-// Decodes the literal string whose '(' is at `pos` into `list`, advancing *x.
-// Returns the offset just past the closing ')', `len` when the string is not
-// closed, or the offset of a backslash that is the content's last byte.
-int32_t parse_literal_glyphs(const unsigned char *content, int32_t len, int32_t pos, double *x,
-                             double y, double font_size, const uint16_t *widths, GlyphList &list);
-// Decodes the hex string whose '<' is at `pos`. Returns the offset just past
-// the closing '>', or `len` when there is none.
-int32_t parse_hex_glyphs(const unsigned char *content, int32_t len, int32_t pos, double *x,
-                         double y, double font_size, const uint16_t *widths, GlyphList &list);
-
-// Overwrites one glyph's source bytes so that it shows a space: a literal
-// glyph's bytes become spaces, a hex glyph's digits become "20" (a lone final
-// digit becomes "2"). The content keeps its length.
-void redact_glyph(unsigned char *content, const Glyph &glyph);
+#include "textmatch.h"
 
 // True when the region's page, truncated toward zero, is `page`.
 bool region_on_page(const Region &region, int page);
 
-// Blanks, in one text-showing unit, the runs of glyphs that spell `search`
-// (ASCII case folded), adding a box per run and counting it in *match_counter
-// (optional), then the glyphs whose origin lies in a region of `page`.
-// Returns the number of glyphs blanked.
-int process_glyphs(unsigned char *content, GlyphList &list, const char *search,
-                   int32_t search_len, double font_size, BoxList &boxes, const Region *regions,
-                   int region_count, int page, int *match_counter);
+// What one call redacts, the same for every stream it reads.
+struct RedactJob {
+    const SearchPattern *pattern = nullptr;  // text mode: the search text
+    const Region *regions = nullptr;         // region mode: the rectangles of every page
+    int region_count = 0;
+    int red = 0, green = 0, blue = 0;        // the box colour, 0..255 (clamped)
+};
 
-// Redacts one decoded content stream in place and appends it to `out`,
-// followed by the painted block when a box was drawn. Sets *painted to 1 when
-// the content changed; adds the search matches to *match_counter (optional).
-void redact_page_content(unsigned char *content, int32_t len, Buf &out, const char *search,
-                         const Region *regions, int region_count, int page, int red, int green,
-                         int blue, int *painted, int *match_counter);
+// Where one content stream is drawn.
+struct Placement {
+    int page = 1;              // 1-based page number
+    Matrix to_page;            // the stream's user space to the page's default user space
+    bool paint_regions = true;  // the regions of the page are painted in this stream
+};
+
+// A box to paint, in the stream's user space: four corners.
+struct PaintBox {
+    Quad quad;
+};
+
+// What the redaction decided for one content stream.
+struct StreamDecision {
+    std::vector<uint8_t> blank;          // per glyph of the trace
+    std::vector<uint8_t> blank_strings;  // per DictString of the trace
+    std::vector<PaintBox> boxes;         // match boxes, then regions
+    std::vector<int32_t> props_objects;  // named property lists whose strings must go
+    int32_t matches = 0;                 // occurrences of the search text
+    int32_t unreadable_glyphs = 0;       // glyphs whose codes cannot be read
+    const Font *unreadable_font = nullptr;
+    bool any_blank() const;
+};
+
+// Decides for one stream: search matches (text mode, the same matcher as
+// counting), glyphs under the regions of the placement's page, and the
+// alternate text of spans whose glyphs go.
+void decide_stream(const unsigned char *content, const ContentTrace &trace, const RedactJob &job,
+                   const Placement &placement, StreamDecision &decision);
+
+// A change to content bytes: [start, end) becomes `text`.
+struct ContentEdit {
+    int32_t start, end;
+    std::string text;
+};
+
+// Writes the content with the decision applied, and the caller's own edits
+// (renamed XObjects, rewritten inline images), to `out`: the blanked glyphs
+// and strings, then, when there are boxes, the original wrapped in q ... Q so
+// that the boxes are painted in the stream's own user space, whatever state
+// the content leaves. Returns false when memory runs out.
+bool rewrite_content(const unsigned char *content, int32_t len, const ContentTrace &trace,
+                     const StreamDecision &decision, std::vector<ContentEdit> edits,
+                     const RedactJob &job, Buf &out);
+
+// One stream end to end, for callers that have no resources to give (tests,
+// fuzzing): interpret, decide, rewrite. Sets *painted when the content
+// changed; adds the matches to *matches (optional).
+void redact_content(const ContentContext &ctx, const unsigned char *content, int32_t len,
+                    const RedactJob &job, const Placement &placement, Buf &out, int *painted,
+                    int *matches);
+
+// The number as a content stream writes it: at most four decimals, no
+// trailing zeros, no exponent.
+std::string format_number(double v);
 
 #endif

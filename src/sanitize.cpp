@@ -466,11 +466,11 @@ void clear_field_values(Run &run) {
 }
 
 // The corners of an annotation's /Rect, normalised.
-struct Box {
+struct RectBox {
     double x_lo = 0, y_lo = 0, x_hi = 0, y_hi = 0;
 };
 
-bool annot_rect(const Doc &doc, const ObjEntry &entry, Box &box) {
+bool annot_rect(const Doc &doc, const ObjEntry &entry, RectBox &box) {
     const DictRange r = obj_dict_range(doc, entry);
     if (r.bytes == nullptr) return false;
     const int32_t slash = find_name(r.bytes, r.end, r.start, r.end, "Rect");
@@ -505,7 +505,7 @@ std::vector<std::vector<const Region *>> regions_by_page(const Region *regions, 
 }
 
 // True when the box meets one of the regions; touching counts.
-bool meets_region(const Box &box, const std::vector<const Region *> &regions) {
+bool meets_region(const RectBox &box, const std::vector<const Region *> &regions) {
     for (const Region *region : regions) {
         const double x1 = region->x;
         const double x2 = x1 + static_cast<double>(region->width);
@@ -561,7 +561,7 @@ void hide_covered_widgets(const Doc &doc, const Region *regions, int region_coun
         for (const int32_t annot : refs) {
             if (!in_range(annot, size) || drop[annot]) continue;
             const ObjEntry *entry = doc_find_obj(doc, annot);
-            Box box;
+            RectBox box;
             if (entry == nullptr || !obj_name_is(doc, *entry, "Subtype", "Widget") ||
                 !annot_rect(doc, *entry, box) || !meets_region(box, by_page[i]))
                 continue;

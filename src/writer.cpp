@@ -187,6 +187,17 @@ const Buf *rewritten_form(const Writer &w, int32_t n) {
     return form.data ? &form : nullptr;
 }
 
+// The new stream numbered n, or nullptr.
+const NewStream *new_stream(const Writer &w, int32_t n) {
+    const std::vector<NewStream> *streams = w.plan.new_streams;
+    if (streams == nullptr || streams->empty() || n <= w.doc.max_obj_num) return nullptr;
+    // They are numbered one after another.
+    const int64_t at = static_cast<int64_t>(n) - streams->front().num;
+    if (at < 0 || at >= static_cast<int64_t>(streams->size())) return nullptr;
+    const NewStream &s = (*streams)[static_cast<size_t>(at)];
+    return s.num == n ? &s : nullptr;
+}
+
 // An input object that may be written: in the table and not left out.
 bool writable(const Writer &w, int32_t n) {
     return n >= 1 && n <= w.doc.max_obj_num && w.first[static_cast<size_t>(n)] >= 0 &&
@@ -383,7 +394,8 @@ int32_t root_num(const Doc &doc) {
 // Keeps object n, when it may be written, and queues it to be read.
 // False when it was kept already or cannot be written.
 bool keep_object(Writer &w, int32_t n, std::vector<int32_t> &pending) {
-    if (!writable(w, n) || w.keep[static_cast<size_t>(n)]) return false;
+    if (n < 1 || n > w.last || w.keep[static_cast<size_t>(n)]) return false;
+    if (!writable(w, n) && new_stream(w, n) == nullptr) return false;
     w.keep[static_cast<size_t>(n)] = 1;
     pending.push_back(n);
     return true;
@@ -416,6 +428,13 @@ bool choose_objects(Writer &w) {
         while (!pending.empty()) {
             const int32_t n = pending.back();
             pending.pop_back();
+            if (const NewStream *s = new_stream(w, n)) {
+                refs.clear();
+                collect_refs(reinterpret_cast<const unsigned char *>(s->dict.data()), 0,
+                             static_cast<int32_t>(s->dict.size()), refs);
+                for (const int32_t r : refs) keep_object(w, r, pending);
+                continue;
+            }
             Body body;
             if (!make_body(w, static_cast<size_t>(w.first[static_cast<size_t>(n)]), body))
                 return false;
@@ -515,6 +534,26 @@ bool write_object(Writer &w, size_t index) {
         }
     }
     return put_str(w, "\nendstream\nendobj\n");
+}
+
+bool write_new_streams(Writer &w) {
+    if (w.plan.new_streams == nullptr) return true;
+    for (const NewStream &s : *w.plan.new_streams) {
+        if (s.num <= w.doc.max_obj_num || s.num > w.last || !w.keep[static_cast<size_t>(s.num)] ||
+            w.offsets[static_cast<size_t>(s.num)] >= 0)
+            continue;
+        DictText dict = copy_text(s.dict.c_str());
+        char insert[64];
+        std::snprintf(insert, sizeof insert, " /Length %llu", static_cast<unsigned long long>(s.data.len));
+        if (!dict || !insert_entry(dict, insert)) return fail(kOutOfMemory);
+        w.offsets[static_cast<size_t>(s.num)] = static_cast<int32_t>(w.out.len);
+        w.gens[static_cast<size_t>(s.num)] = 0;
+        if (!put_fmt(w, "%ld 0 obj\n", static_cast<long>(s.num)) || !put_str(w, dict.get()) ||
+            !put_str(w, "\nstream\n") || !put(w, s.data.data.get(), s.data.len) ||
+            !put_str(w, "\nendstream\nendobj\n"))
+            return false;
+    }
+    return true;
 }
 
 bool write_new_content(Writer &w) {
@@ -620,7 +659,7 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
             continue;
         if (!write_object(w, i)) return 0;
     }
-    if (!write_new_content(w) || !write_xref_and_trailer(w)) return 0;
+    if (!write_new_streams(w) || !write_new_content(w) || !write_xref_and_trailer(w)) return 0;
     return 1;
 }
 

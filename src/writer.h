@@ -3,6 +3,7 @@
 #define INKVEIL_WRITER_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "document.h"
@@ -17,6 +18,14 @@ struct UnscannedRange {
     int32_t len;
 };
 
+// A stream object the output gains (a form rewritten for some of its
+// showings), numbered above the input's objects.
+struct NewStream {
+    int32_t num = 0;
+    std::string dict;  // its dictionary text, without /Length
+    Buf data;          // its content, unencoded
+};
+
 // What the redaction call decided, read by the writer.
 struct OutputPlan {
     const DropMap *drop = nullptr;                   // objects left out
@@ -25,6 +34,7 @@ struct OutputPlan {
     const std::vector<int32_t> *page_changed = nullptr;  // per page index: 1 when painted
     const std::vector<int32_t> *new_content = nullptr;   // per page index: new content object
     const std::vector<Buf> *page_content = nullptr;      // per page index: rewritten content
+    const std::vector<NewStream> *new_streams = nullptr;  // written when something names them
     int32_t last_num = 0;  // highest object number of the output
     // The largest output accepted, in bytes: offsets are 32-bit. Tests lower it
     // to reach the size failure without building a 2 GiB file.

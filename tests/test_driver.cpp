@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,6 +60,14 @@ struct Redaction {
         if (e == nullptr) return "";
         DictText text = obj_dict_text(doc, *e);
         return text ? text.get() : "";
+    }
+
+    // The content of page object `page` in the output: the stream its
+    // /Contents names.
+    std::string page_content(int32_t page) const {
+        const std::string d = dict(page);
+        const size_t at = d.find("/Contents ");
+        return at == std::string::npos ? "" : data(std::atoi(d.c_str() + at + 10));
     }
 
     // The stream data of object `num` in the output (written uncompressed).
@@ -209,7 +218,7 @@ TEST(Driver, ThePagesOwnContentsEntryIsRedacted) {
     EXPECT_NE(run.data(6).find("(the        word)"), std::string::npos) << run.data(6);
 }
 
-TEST(Driver, AFormOnTwoPagesIsRedactedOnceWithTheFirstPagesRegions) {
+TEST(Driver, AFormOnTwoPagesIsCopiedForThePageWhoseRegionCoversIt) {
     PdfBuilder pdf;
     pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
         .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /Resources << /XObject << /Fm0 "
@@ -220,13 +229,21 @@ TEST(Driver, AFormOnTwoPagesIsRedactedOnceWithTheFirstPagesRegions) {
         .stream(6, "", "/Fm0 Do")
         .stream(7, "/Type /XObject /Subtype /Form /BBox [0 0 612 792]", kSecret, true)
         .xref_table("/Root 1 0 R");
-    Redaction run(pdf.bytes(), nullptr, {{2, 300, 300, 10, 10}, {1, 90, 690, 200, 30}});
+    // The region on page 2 misses the text; the one on page 1 covers it.
+    Redaction run(pdf.bytes(), nullptr, {{2, 300, 300, 10, 10}, {1, 123, 690, 35, 30}});
     ASSERT_EQ(run.rc, 1) << run.error;
-    const std::string form = run.data(7);
-    EXPECT_EQ(form.find("secret"), std::string::npos);
-    EXPECT_NE(form.find("90.00 690.00 200.00 30.00 re f"), std::string::npos) << form;
-    EXPECT_EQ(form.find("300.00 300.00"), std::string::npos) << form;
-    EXPECT_EQ(run.dict(7).find("/Filter"), std::string::npos);
+    // Page 2 still draws the original, compressed as it was.
+    EXPECT_NE(run.dict(7).find("/Filter"), std::string::npos);
+    EXPECT_EQ(run.page_content(4),
+              "q\n/Fm0 Do\nQ\nq\n0.0000 0.0000 0.0000 rg\n300.00 300.00 10.00 10.00 re f\nQ\n");
+    // Page 1 draws a copy, object 8, with the glyphs under its region blanked;
+    // its own region box is painted on the page, not in the form.
+    EXPECT_NE(run.dict(3).find("/IvX8 8 0 R"), std::string::npos) << run.dict(3);
+    EXPECT_NE(run.page_content(3).find("/IvX8 Do"), std::string::npos) << run.page_content(3);
+    const std::string copy = run.data(8);
+    EXPECT_EQ(copy.find("secret"), std::string::npos) << copy;
+    EXPECT_NE(copy.find("(the        word) Tj"), std::string::npos) << copy;
+    EXPECT_EQ(copy.find(" re f"), std::string::npos) << copy;
 }
 
 TEST(Driver, ANeverFoundTextStillSanitises) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "redact.h"
+#include "font_metrics.h"
 
 namespace {
 

@@ -227,7 +227,7 @@ def emit(tables, notices):
            "// Advance widths in 1/1000 em from the core 14 AFM files, with the corrections",
            "// listed in the generator. The AFM data carries these notices:"]
     out += ["//   " + notice for notice in notices]
-    out += ["", '#include "redact.h"']
+    out += ["", '#include "font_metrics.h"']
     for table, font, win_ansi in FONTS:
         order = "WinAnsiEncoding" if win_ansi else "built-in encoding"
         out += ["", "// %s, %s." % (font, order), "const WidthTable %s = {" % table]

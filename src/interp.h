@@ -1,0 +1,118 @@
+// The content interpreter: one content stream read the way viewers draw it,
+// with an operand stack and the graphics and text state of the PDF reference
+// (8.4 graphics state, 9.3 text state, 9.4 text objects), into a trace: every
+// text-showing operation with its glyphs, where each glyph's source bytes lie
+// and where it stands, every XObject and inline image drawn with the CTM in
+// force, the marked-content spans, and what is still open at the end.
+//
+// The interpreter only reads: the redaction decides from the trace what to
+// blank and rewrites the content.
+#ifndef INKVEIL_INTERP_H
+#define INKVEIL_INTERP_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "document.h"
+#include "font.h"
+#include "geometry.h"
+#include "pdfobj.h"
+
+enum class ShowKind : uint8_t { kTj, kTJ, kQuote, kDoubleQuote };
+
+// One text-showing operation.
+struct ShowOp {
+    ShowKind kind = ShowKind::kTj;
+    int32_t op_start = 0, op_end = 0;    // the operator token
+    int32_t arg_start = 0, arg_end = 0;  // its string, or its array from '[' to past ']'
+    int32_t aw_end = -1, ac_end = -1;    // ": just past its two number operands
+    const Font *font = nullptr;
+    double size = 0;          // Tfs
+    double char_spacing = 0;  // Tc
+    double word_spacing = 0;  // Tw
+    double hscale = 1;        // Th (Tz / 100)
+    double rise = 0;          // Ts
+    // Text space (where the op's first glyph stands at x = 0 on the baseline,
+    // before the rise) to the stream's user space: Tm x CTM at the op.
+    Matrix text_to_user;
+    int32_t first_glyph = 0, glyph_count = 0;
+    // A later show operation starts where this one leaves the pen, so its
+    // total advance must not change.
+    bool pen_continues = false;
+};
+
+// One glyph: a character code of a shown string.
+struct TraceGlyph {
+    int32_t src_start;  // first source byte (a backslash of an escape, a hex digit)
+    int32_t src_end;    // just past the last source byte
+    uint32_t code;
+    float tx;   // origin along the op's baseline, in its text space
+    float adv;  // advance, in the same units: ((w0 * Tfs + Tc + Tw) * Th)
+    int32_t op;  // index of its ShowOp
+};
+
+// An XObject drawn by Do.
+struct XObjectUse {
+    int32_t name_start = 0, name_end = 0;  // the name operand token
+    int32_t num = 0;                       // the object the resources name (0: none)
+    Matrix ctm;                            // the CTM at the Do
+};
+
+// An inline image: BI dict ID data EI.
+struct InlineImage {
+    int32_t bi_start = 0;
+    int32_t dict_start = 0, dict_end = 0;  // the key/value tokens between BI and ID
+    int32_t data_start = 0, data_end = 0;  // the data (after the blank that follows ID)
+    int32_t end = 0;                       // just past EI
+    Matrix ctm;
+};
+
+// A marked-content span (BMC/BDC ... EMC) with a property list.
+struct MarkedSpan {
+    int32_t first_glyph = 0, end_glyph = 0;  // glyphs shown inside it
+    int32_t dict_start = -1, dict_end = -1;  // an inline property list "<< ... >>"
+    int32_t props_obj = 0;                   // a named property list's object
+    bool has_actual_text = false;
+    std::u32string actual_text;  // /ActualText, decoded
+};
+
+// A string inside an inline dictionary operand (a property list).
+struct DictString {
+    int32_t start, end;  // the string token
+    int32_t span;        // the span whose property list holds it, or -1
+    bool actual_text;    // the value of /ActualText
+};
+
+struct ContentTrace {
+    std::vector<ShowOp> ops;
+    std::vector<TraceGlyph> glyphs;
+    std::vector<XObjectUse> xobjects;
+    std::vector<InlineImage> images;
+    std::vector<MarkedSpan> spans;
+    std::vector<DictString> dict_strings;
+    std::vector<int32_t> stray_restores;  // Q operators with no q to restore
+    // At the end of the content: what the appended text must close first.
+    std::string closers;     // open strings, hex strings, dictionaries and arrays
+    bool image_open = false;  // an inline image whose EI never came
+    bool in_text = false;     // BT without ET
+    int32_t q_depth = 0;      // q without Q
+};
+
+// What the interpreter reads besides the content: the document, the fonts
+// of the call, and the resource dictionary of the stream.
+struct ContentContext {
+    const Doc &doc;
+    FontCache &fonts;
+    const PdfObj &resources;  // a dictionary, or null
+};
+
+// Interprets `len` bytes of content, starting with `ctm` as the CTM.
+void interpret_content(const ContentContext &ctx, const unsigned char *content, int32_t len,
+                       const Matrix &ctm, ContentTrace &trace);
+
+// The nesting depth of q that the interpreter keeps states for; deeper q
+// still count, but restore nothing.
+inline constexpr int kMaxSavedStates = 256;
+
+#endif

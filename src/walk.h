@@ -1,0 +1,51 @@
+// The document walk: every page's content, the Form XObjects it draws (at
+// any depth, each placed by the CTM at its Do and its /Matrix) and the
+// appearance streams of its annotations, interpreted and redacted.
+//
+// Text decisions do not depend on where a stream is drawn, so a form with
+// search matches is rewritten once, in place. Regions do: a form that a
+// region covers is rewritten for that showing into a copy of its own, and the
+// stream that draws it names the copy, so that the pages and forms that draw
+// it uncovered keep the original.
+#ifndef INKVEIL_WALK_H
+#define INKVEIL_WALK_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "document.h"
+#include "forms.h"
+#include "redact.h"
+#include "sanitize.h"
+#include "writer.h"
+
+enum class WalkMode {
+    kRedact,  // decide and rewrite
+    kCount,   // decide and count, rewrite nothing
+    kVerify,  // count, and fail at the first occurrence found
+};
+
+struct WalkResult {
+    std::vector<Buf> page_content;                    // per page: the new content, when changed
+    std::vector<std::vector<int32_t>> content_objs;   // per page: its old content streams
+    std::vector<int32_t> page_changed;                // per page: 1 when rewritten
+    std::vector<std::string> page_resources;          // per page: new /Resources text, or empty
+    FormMap forms;                 // forms and appearances rewritten in place, by object number
+    std::vector<NewStream> new_streams;  // copies of forms, numbered from first_new_num on
+    int32_t first_new_num = 0;
+    int64_t matches = 0;
+};
+
+// Walks every page of `doc` for `job`. Numbers for new objects start after
+// `last_num`. Returns 1, or -1 with g_err set: a stream cannot be decoded or
+// rewritten, a page shows text the library cannot read (text mode), or, in
+// kVerify mode, the search text still appears (the message names where).
+int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t last_num,
+                  WalkResult &result);
+
+// The resources a page uses: its own /Resources, or the nearest ancestor's
+// in the page tree. Null when none has any.
+PdfObj page_resources(const Doc &doc, int32_t page_num);
+
+#endif
