@@ -227,7 +227,6 @@ template <class Run>
 std::vector<Run> resolve_runs(const std::vector<Run> &defined) {
     std::map<uint32_t, uint32_t> covered;  // lo -> hi
     std::vector<Run> out;
-    out.reserve(defined.size());
     for (size_t i = defined.size(); i-- > 0;) {
         const Run &run = defined[i];
         auto it = covered.upper_bound(run.lo);

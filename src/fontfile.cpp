@@ -1,6 +1,6 @@
 // Readers of embedded font programs: a Type 1 font's cleartext /Encoding
-// (Adobe Type 1 Font Format, chapter 2) and a TrueType/OpenType 'cmap' table
-// (the OpenType 'cmap' table, formats 0, 4, 6 and 12).
+// (as the Adobe Type 1 Font Format lays it out) and a TrueType/OpenType 'cmap' table
+// (the OpenType font file format's 'cmap' table: formats 0, 4, 6 and 12).
 #include "fontfile.h"
 
 #include <algorithm>
