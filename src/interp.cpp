@@ -28,6 +28,7 @@ struct TextState {
     const Font *font = nullptr;
     double size = 10;  // a show before any Tf reads at 10 units
     double char_spacing = 0, word_spacing = 0, hscale = 1, leading = 0, rise = 0;
+    int render_mode = 0;
 };
 
 struct GState {
@@ -321,6 +322,7 @@ void show(Interp &in, ShowKind kind, const Operand &arg, int32_t op_start, int32
     op.word_spacing = ts.word_spacing;
     op.hscale = ts.hscale;
     op.rise = ts.rise;
+    op.render_mode = ts.render_mode;
     op.text_to_user = mat_mul(in.tm, in.gs.ctm);
     op.first_glyph = static_cast<int32_t>(in.trace.glyphs.size());
     if (arg.kind == Tok::kArrayOpen) {
@@ -534,6 +536,11 @@ int32_t run_operator(Interp &in, const Token &t) {
             case 'z': ts.hscale = last_number(in, ts.hscale * 100) / 100; break;
             case 'L': ts.leading = last_number(in, ts.leading); break;
             case 's': ts.rise = last_number(in, ts.rise); break;
+            case 'r': {
+                const double mode = last_number(in, ts.render_mode);
+                if (mode >= 0 && mode <= 7) ts.render_mode = static_cast<int>(mode);
+                break;
+            }
             case 'f': op_font(in); break;
             case 'd':
             case 'D':

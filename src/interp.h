@@ -33,6 +33,7 @@ struct ShowOp {
     double word_spacing = 0;  // Tw
     double hscale = 1;        // Th (Tz / 100)
     double rise = 0;          // Ts
+    int render_mode = 0;      // Tr: 3 and 7 draw nothing (an OCR text layer)
     // Text space (where the op's first glyph stands at x = 0 on the baseline,
     // before the rise) to the stream's user space: Tm x CTM at the op.
     Matrix text_to_user;

@@ -107,9 +107,12 @@ Token lex_next(const unsigned char *bytes, int32_t end, int32_t pos, HexRule hex
             t.kind = Tok::kName;
             t.end = regular_run_end(bytes, end, pos + 1);
             return t;
-        case ')':
         case '{':
         case '}':
+            t.kind = c == '{' ? Tok::kProcOpen : Tok::kProcClose;
+            t.end = pos + 1;
+            return t;
+        case ')':
             t.kind = Tok::kBad;
             t.end = pos + 1;
             return t;

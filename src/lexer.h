@@ -20,6 +20,8 @@ enum class Tok : uint8_t {
     kDictClose,   // >>
     kKeyword,     // operators and bare words: Tj, T*, ', true, null, R, obj ...
     kComment,     // % up to the end of the line (the line end not included)
+    kProcOpen,    // {  (PostScript procedures, in CMaps and Type 1 fonts)
+    kProcClose,   // }
     kBad,         // a byte that starts no token
 };
 

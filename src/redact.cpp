@@ -113,6 +113,17 @@ void blank_span(const ContentTrace &trace, int32_t s, StreamDecision &d) {
     if (span.props_obj > 0) d.props_objects.push_back(span.props_obj);
 }
 
+// True when a glyph of the match is drawn in an invisible render mode.
+bool is_invisible_text(const ContentTrace &trace, const StreamText &text, const TextMatch &m) {
+    for (int32_t c = m.first; c < m.end; ++c) {
+        const int32_t g = text.owners[static_cast<size_t>(c)].glyph;
+        if (g < 0) continue;
+        const int mode = trace.ops[static_cast<size_t>(trace.glyphs[static_cast<size_t>(g)].op)].render_mode;
+        if (mode == 3 || mode == 7) return true;
+    }
+    return false;
+}
+
 void decide_text(const unsigned char *content, const ContentTrace &trace,
                  const SearchPattern &pattern, StreamDecision &d) {
     StreamText text;
@@ -122,22 +133,39 @@ void decide_text(const unsigned char *content, const ContentTrace &trace,
     std::vector<TextMatch> matches;
     find_matches(text, pattern, matches);
     std::vector<int32_t> line;
+    const int32_t length = static_cast<int32_t>(text.chars.size());
     for (const TextMatch &m : matches) {
         ++d.matches;
+        for (int32_t c = m.first; c < m.end; ++c) {
+            const CharOwner &o = text.owners[static_cast<size_t>(c)];
+            if (o.glyph >= 0) d.blank[static_cast<size_t>(o.glyph)] = 1;
+            if (o.span >= 0) blank_span(trace, o.span, d);
+        }
+        // Invisible text (an OCR layer) only approximates where the letters
+        // of the page image stand, word by word: its box covers whole words.
+        int32_t first = m.first, end = m.end;
+        if (is_invisible_text(trace, text, m)) {
+            while (first > 0 && text.chars[static_cast<size_t>(first - 1)] != kSeparator) --first;
+            while (end < length && text.chars[static_cast<size_t>(end)] != kSeparator) ++end;
+            // OCR writers size each word with the space glyph after it.
+            const int32_t last = text.owners[static_cast<size_t>(end - 1)].glyph;
+            while (end < length && last >= 0 && text.owners[static_cast<size_t>(end)].glyph >= 0 &&
+                   trace.glyphs[static_cast<size_t>(text.owners[static_cast<size_t>(end)].glyph)].op ==
+                       trace.glyphs[static_cast<size_t>(last)].op)
+                ++end;
+        }
         line.clear();
         auto flush = [&]() {
             if (!line.empty()) d.boxes.push_back(line_box(trace, line));
             line.clear();
         };
-        for (int32_t c = m.first; c < m.end; ++c) {
+        for (int32_t c = first; c < end; ++c) {
             const CharOwner &o = text.owners[static_cast<size_t>(c)];
             if (text.chars[static_cast<size_t>(c)] == kSeparator && text.line_break[static_cast<size_t>(c)])
                 flush();
             if (o.glyph >= 0) {
-                d.blank[static_cast<size_t>(o.glyph)] = 1;
                 if (line.empty() || line.back() != o.glyph) line.push_back(o.glyph);
             } else if (o.span >= 0) {
-                blank_span(trace, o.span, d);
                 const MarkedSpan &span = trace.spans[static_cast<size_t>(o.span)];
                 for (int32_t g = span.first_glyph; g < span.end_glyph; ++g)
                     if (line.empty() || line.back() < g) line.push_back(g);
