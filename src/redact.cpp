@@ -196,9 +196,19 @@ bool origin_in_region(const Point &p, const Region &r) {
     return p.x >= x_lo && p.x <= x_hi && p.y >= y_lo && p.y <= y_hi;
 }
 
+// A box coordinate as printed: finite, and within a range any page can use.
+double printable(double v) {
+    constexpr double kLimit = 1e9;
+    if (std::isnan(v)) return 0;
+    return v < -kLimit ? -kLimit : v > kLimit ? kLimit : v;
+}
+
+// The region's box, its edges (not its sizes) clamped, so that a huge region
+// still covers what it covered within the printable range.
 Box region_box(const Region &r) {
     const double x0 = r.x, y0 = r.y;
-    return {x0, y0, x0 + static_cast<double>(r.width), y0 + static_cast<double>(r.height)};
+    return {printable(x0), printable(y0), printable(x0 + static_cast<double>(r.width)),
+            printable(y0 + static_cast<double>(r.height))};
 }
 
 void decide_regions(const ContentTrace &trace, const RedactJob &job, const Placement &pl,
@@ -478,13 +488,6 @@ std::string blanked_string(const unsigned char *b, const DictString &s) {
     for (size_t i = 1; i < text.size(); ++i)
         if (hex_digit_value(static_cast<unsigned char>(text[i])) >= 0) text[i] = (digit++ % 2 == 0) ? '2' : '0';
     return text;
-}
-
-// A box coordinate as printed: finite, and within a range any page can use.
-double printable(double v) {
-    constexpr double kLimit = 1e9;
-    if (std::isnan(v)) return 0;
-    return v < -kLimit ? -kLimit : v > kLimit ? kLimit : v;
 }
 
 bool is_axis_aligned(const Quad &q) {
