@@ -386,6 +386,12 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const Conte
             out += hex ? " <" : " (";
         }
     }
+    // A string that would end empty after a last number is left out.
+    const char reopen = hex ? '<' : '(';
+    if (pos == close && out.size() >= 2 && out.back() == reopen && out[out.size() - 2] == ' ') {
+        out.resize(out.size() - 2);
+        return out;
+    }
     if (hex)
         out.append(reinterpret_cast<const char *>(b + pos), static_cast<size_t>(close - pos));
     else

@@ -1,0 +1,211 @@
+// Text as readers see it: codes decoded per font (ToUnicode, encodings and
+// glyph names, embedded programs), matched across show operators, word and
+// line breaks, and blanked with a code that keeps the font and the layout.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "api.h"
+#include "content_fixture.h"
+
+namespace {
+
+using pdftest::extracted_text;
+using pdftest::FixtureObject;
+using pdftest::object;
+using pdftest::PageFixture;
+using pdftest::stream_object;
+using pdftest::to_unicode_cmap;
+
+struct Search {
+    int rc = 0;
+    int64_t matches = 0;
+    std::string content;  // page 1 after the redaction
+    std::string text;     // what a reader extracts from it
+    std::string error;
+};
+
+Search search(const PageFixture &page, const char *text, WalkMode mode = WalkMode::kRedact) {
+    SearchPattern pattern;
+    search_pattern_make(text, pattern);
+    RedactJob job;
+    job.pattern = &pattern;
+    auto r = page.redact(job, mode);
+    Search s;
+    s.rc = r.rc;
+    s.error = g_err;
+    s.matches = r.walk.matches;
+    if (r.rc > 0) {
+        s.content = r.pages[0];
+        s.text = extracted_text(page, s.content);
+    }
+    return s;
+}
+
+// A /Widths array of `count` entries of `width`, but `other` at code `at`.
+std::string widths(int count, int width, int at = -1, int other = 0) {
+    std::string s = "[";
+    for (int c = 0; c < count; ++c) s += std::to_string(c == at ? other : width) + " ";
+    return s + "]";
+}
+
+// A TrueType subset renumbered from code 1, as LibreOffice writes it: code
+// 32 is the letter n, and the space is code 3.
+std::vector<FixtureObject> subset_font() {
+    return {object(10, "<< /Type /Font /Subtype /TrueType /BaseFont /BAAAAA+LiberationSerif "
+                       "/FirstChar 0 /LastChar 40 /Widths " +
+                           widths(41, 500, 3, 250) + " /ToUnicode 11 0 R >>"),
+            stream_object(11, "",
+                          to_unicode_cmap("5 beginbfchar <03> <0020> <1C> <0053> <20> <006E> "
+                                          "<21> <0065> <22> <0063> endbfchar\n"
+                                          "1 beginbfrange <23> <25> <0072> endbfrange"),
+                          true)};
+}
+
+TEST(TextFonts, ASubsetWhoseCode32IsALetter) {
+    // <1C21 22 23 21 25> spells "Secret" through ToUnicode (23 is r, 25 is t);
+    // code 32 is "n", so the blank is the font's own space, code 3.
+    PageFixture page("BT /F1 10 Tf 100 700 Td <1C2122232125> Tj <03> Tj <2021> Tj ET", "/Font << /F1 10 0 R >>",
+                     subset_font());
+    ASSERT_TRUE(page.loaded);
+    EXPECT_EQ(extracted_text(page, "BT /F1 10 Tf <1C2122232125032021> Tj ET"), "secret ne");
+    auto s = search(page, "Secret");
+    ASSERT_EQ(s.rc, 1) << s.error;
+    EXPECT_EQ(s.matches, 1);
+    // The space is narrower, and the next show starts where this one ends:
+    // a TJ number keeps that place.
+    EXPECT_NE(s.content.find("[<030303030303> -1500] TJ <03> Tj <2021> Tj"), std::string::npos)
+        << s.content;
+    EXPECT_EQ(s.text, "ne");
+}
+
+// A Type0 font with two-byte codes: CID = code, widths from /W, text from
+// ToUnicode (a bfrange in both forms, a surrogate pair, a ligature).
+std::vector<FixtureObject> type0_font(bool with_to_unicode = true) {
+    std::vector<FixtureObject> objs = {
+        object(10, std::string("<< /Type /Font /Subtype /Type0 /BaseFont /AAAAAA+DejaVuSerif /Encoding "
+                               "/Identity-H /DescendantFonts [12 0 R]") +
+                       (with_to_unicode ? " /ToUnicode 11 0 R" : "") + " >>"),
+        object(12, "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /AAAAAA+DejaVuSerif /DW 1000 "
+                   "/W [3 [300] 40 60 600 0x 100 [700 800]] /CIDToGIDMap /Identity >>"),
+        stream_object(11, "",
+                      to_unicode_cmap("3 beginbfchar <0003> <0020> <0028> <0041> <005C> <0042> endbfchar\n"
+                                      "2 beginbfrange <0030> <0039> <0061> <0064> <0066> "
+                                      "[<0066006C> <D835DC9C> <0078>] endbfrange")),
+    };
+    return objs;
+}
+
+TEST(TextFonts, IdentityHWithWidthsAndToUnicode) {
+    PageFixture page("BT /F2 10 Tf 100 700 Td <0031003200300033> Tj ET", "/Font << /F2 10 0 R >>", type0_font());
+    ASSERT_TRUE(page.loaded);
+    // 0x30..0x39 read a..j; 0x64 is the ligature "fl", 0x65 a mathematical
+    // script A (a surrogate pair), 0x66 x.
+    EXPECT_EQ(extracted_text(page, "BT /F2 10 Tf <003100320030 00640065 0066> Tj ET"), "bcafl?x");
+    // In a literal string the two-byte codes hold the bytes 0x28 "(" and
+    // 0x5C "\\": escaped, they still read as A and B.
+    EXPECT_EQ(extracted_text(page, "BT /F2 10 Tf (\\000\\(\\000\\\\) Tj ET"), "ab");
+    auto s = search(page, "BCAD");
+    ASSERT_EQ(s.rc, 1) << s.error;
+    EXPECT_EQ(s.matches, 1);
+    // Blanked with the font's space, <0003>: the widths differ (600 against
+    // 300), but nothing follows in the operation, so nothing moves.
+    EXPECT_NE(s.content.find("<0003000300030003> Tj"), std::string::npos) << s.content;
+    // Word spacing applies to the one-byte code 32 only: <0020> is a two-byte code.
+    FontCache fonts;
+    PageFixture spaced("BT /F2 10 Tf 5 Tw <00200031> Tj ET", "/Font << /F2 10 0 R >>", type0_font());
+    const ContentTrace t = spaced.trace(fonts);
+    ASSERT_EQ(t.glyphs.size(), 2u);
+    EXPECT_NEAR(t.glyphs[1].tx, 10.0, 1e-6);  // /DW 1000 at size 10, no Tw
+}
+
+TEST(TextFonts, EncodingDifferencesLigaturesAndToUnicodeFillingEachOther) {
+    // pdfTeX writes ligatures as their own codes: /Differences [2 /fi ...].
+    const std::vector<FixtureObject> fonts = {
+        object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /CMR10 /FirstChar 0 /LastChar 255 "
+                   "/Widths " + widths(256, 500) + " /Encoding << /Type /Encoding /BaseEncoding /WinAnsiEncoding "
+                   "/Differences [2 /fi /f_f_i /uni00E9 /uni0041030A 48 /g123] >> /ToUnicode 11 0 R >>"),
+        stream_object(11, "", to_unicode_cmap("1 beginbfchar <78> <0079> endbfchar")),
+    };
+    PageFixture page("BT /F1 10 Tf (\\002le) Tj ET", "/Font << /F1 10 0 R >>", fonts);
+    ASSERT_TRUE(page.loaded);
+    // ToUnicode wins where it maps (x reads y); the encoding fills its gaps;
+    // a name without meaning (g123 at code 48) reads as nothing searchable.
+    EXPECT_EQ(extracted_text(page, "BT /F1 10 Tf (\\002\\003\\004\\005x0a) Tj ET"), "fiffi?a?y?a");
+    auto s = search(page, "file");
+    ASSERT_EQ(s.rc, 1) << s.error;
+    EXPECT_EQ(s.matches, 1);
+    EXPECT_EQ(s.text, "");
+    // A match that touches a ligature takes it whole.
+    EXPECT_EQ(search(page, "ile").matches, 1);
+}
+
+TEST(TextMatching, KerningSplitsAndWordBreaks) {
+    PageFixture page("BT /F1 10 Tf 100 700 Td "
+                     // groff: a kerning split by Td ("Marlo" is 24.44 wide in Times)
+                     "(Marlo) Tj 24.2 0 Td (we Shipping) Tj "
+                     // Ghostscript: character spacing around a split ("Ke" is 10.76)
+                     "0 -20 Td -0.45 Tc (Ke) Tj 0 Tc 10.6 0 Td (ith) Tj "
+                     // monospaced pdfTeX: a word space written as a TJ number
+                     "/F2 10 Tf 0 -20 Td [(Font) -600 (style)] TJ ET",
+                     "/Font << /F1 10 0 R /F2 11 0 R >>",
+                     {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"),
+                      object(11, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>")});
+    ASSERT_TRUE(page.loaded);
+    EXPECT_EQ(search(page, "Marlowe").matches, 1);
+    EXPECT_EQ(search(page, "Keith").matches, 1);
+    EXPECT_EQ(search(page, "fonts").matches, 0);
+    EXPECT_EQ(search(page, "font style").matches, 1);
+}
+
+TEST(TextMatching, LineBreaksAndHyphens) {
+    PageFixture page("BT /F1 10 Tf 100 700 Td (a letter to Jane) Tj 0 -12 Td (Example, who com-) Tj "
+                     "0 -12 Td (pressed it.) Tj ET",
+                     "/Font << /F1 10 0 R >>",
+                     {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")});
+    ASSERT_TRUE(page.loaded);
+    // White space in the search text matches a line break.
+    auto s = search(page, "Jane  Example");
+    EXPECT_EQ(s.matches, 1);
+    // One box per line of the match.
+    EXPECT_EQ(pdftest::painted_boxes(s.content).size(), 2u) << s.content;
+    // A word hyphenated at a line end is found whole, and as written.
+    EXPECT_EQ(search(page, "compressed").matches, 1);
+    EXPECT_EQ(search(page, "com-").matches, 1);
+    // Counting finds exactly what redaction takes.
+    EXPECT_EQ(search(page, "compressed", WalkMode::kCount).matches, 1);
+}
+
+TEST(TextMatching, SearchTextsAreUtf8OrSingleBytes) {
+    PageFixture page("BT /F1 10 Tf (Caf\\351 CAF\\311 na\\357ve) Tj ET", "/Font << /F1 10 0 R >>",
+                     {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding "
+                                 "/WinAnsiEncoding >>")});
+    ASSERT_TRUE(page.loaded);
+    EXPECT_EQ(search(page, "caf\xC3\xA9").matches, 2);  // UTF-8, any case
+    EXPECT_EQ(search(page, "na\xEFve").matches, 1);     // not UTF-8: Windows-1252
+}
+
+TEST(TextFonts, CodesThatCannotBeReadRefuseTextModeOnly) {
+    // Identity-H without ToUnicode and without a program to read: no reader
+    // can tell what these glyphs say.
+    PageFixture page("BT /F2 10 Tf 100 700 Td <0031003200300033> Tj ET", "/Font << /F2 10 0 R >>",
+                     type0_font(false));
+    ASSERT_TRUE(page.loaded);
+    auto s = search(page, "abcd");
+    EXPECT_EQ(s.rc, -1);
+    EXPECT_EQ(s.error, "page 1 shows text in the font AAAAAA+DejaVuSerif, whose codes cannot be read "
+                       "\xE2\x80\x94 the text was not redacted");
+    // Fewer such glyphs than the search text has letters cannot hide it.
+    EXPECT_EQ(search(page, "abcde").rc, 1);
+    // Region mode blanks them by place, with the font's own codes.
+    const Region region{1, 0, 0, 612, 792};
+    RedactJob job;
+    job.regions = &region;
+    job.region_count = 1;
+    auto r = page.redact(job);
+    ASSERT_EQ(r.rc, 1);
+    EXPECT_NE(r.pages[0].find("<0000000000000000> Tj"), std::string::npos) << r.pages[0];
+}
+
+}  // namespace
