@@ -20,7 +20,9 @@ namespace {
 
 // A form as the walk reads it: decoded and interpreted once per call.
 struct FormEntry {
-    enum State { kUnread, kForm, kNotForm } state = kUnread;
+    // kNoSubtype: a stream without /Subtype /Form (nor /Image), which only an
+    // annotation's /AP makes a form.
+    enum State { kUnread, kForm, kNotForm, kNoSubtype } state = kUnread;
     Buf content;
     int32_t len = 0;
     ContentTrace trace;
@@ -106,13 +108,17 @@ int load_form(Walker &w, int32_t num, bool appearance, const PdfObj &parent_reso
               FormEntry **out) {
     FormEntry &f = w.forms[num];
     *out = &f;
-    if (f.state != FormEntry::kUnread) return 1;
+    if (f.state != FormEntry::kUnread && !(appearance && f.state == FormEntry::kNoSubtype)) return 1;
     f.state = FormEntry::kNotForm;
     const ObjEntry *entry = doc_find_obj(w.doc, num);
     if (entry == nullptr || !entry->has_stream || entry->dict_pos < 0) return 1;
     f.dict = doc_object(w.doc, num);
     const PdfObj *subtype = pdfobj_get(f.dict, "Subtype");
-    if (appearance ? pdfobj_is_name(subtype, "Image") : !pdfobj_is_name(subtype, "Form")) return 1;
+    if (pdfobj_is_name(subtype, "Image")) return 1;
+    if (!appearance && !pdfobj_is_name(subtype, "Form")) {
+        f.state = FormEntry::kNoSubtype;
+        return 1;
+    }
     char label[96];
     form_label(num, label, sizeof label);
     int32_t failed = 0;
