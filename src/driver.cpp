@@ -167,6 +167,13 @@ int apply_redaction(const char *input_path, const char *output_path, const char 
         return 0;
     }
 
+    // Named property lists whose glyphs went lose their alternate text.
+    for (const int32_t num : walk.props_objects) {
+        if (num <= 0 || num > doc.max_obj_num) continue;
+        const std::string text = blanked_property_list(doc, num);
+        if (!text.empty()) replacements[static_cast<size_t>(num)] = copy_text(text.c_str());
+    }
+
     sanitize_hidden_info(doc, drop, replacements, table_size);
     if (has_regions) hide_covered_widgets(doc, regions, region_count, drop, replacements, table_size);
 

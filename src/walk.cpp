@@ -164,6 +164,10 @@ int note_decision(Walker &w, const StreamDecision &d, const char *label) {
 
 bool changed(const StreamDecision &d) { return !d.boxes.empty() || d.any_blank(); }
 
+void keep_props(Walker &w, const StreamDecision &d) {
+    w.res.props_objects.insert(w.res.props_objects.end(), d.props_objects.begin(), d.props_objects.end());
+}
+
 // The name a renamed Do uses for object `num`: one the resources do not hold.
 std::string fresh_name(const PdfObj &xobjects, int32_t num) {
     std::string name = "IvX" + std::to_string(num);
@@ -228,6 +232,7 @@ int32_t finish_form(Walker &w, Frame &fr) {
     if (fr.in_place) {
         f.done_in_place = true;
         if (w.mode == WalkMode::kRedact && changed(f.text)) {
+            keep_props(w, f.text);
             Buf out;
             if (!rewrite_content(bytes, f.len, f.trace, f.text, {}, w.job, out) || !out.data) {
                 set_error(kLimitFailure, label);
@@ -262,6 +267,7 @@ int32_t finish_form(Walker &w, Frame &fr) {
     for (const int32_t o : fr.outs) key += ":" + std::to_string(o);
     auto it = w.variants.find(key);
     if (it != w.variants.end()) return it->second;
+    keep_props(w, d);
     NewStream copy;
     copy.num = ++w.next_num;
     std::vector<ContentEdit> edits;
@@ -401,6 +407,7 @@ int walk_page(Walker &w, size_t index) {
     PdfObj new_resources;
     const bool renamed = renames(w, root, edits, new_resources);
     if (!changed(d) && !renamed) return 1;
+    keep_props(w, d);
     Buf &out = w.res.page_content[index];
     if (!rewrite_content(bytes, len, trace, d, std::move(edits), w.job, out) ||
         (!out.data && (len > 0 || !d.boxes.empty()))) {
@@ -414,6 +421,20 @@ int walk_page(Walker &w, size_t index) {
 }
 
 }  // namespace
+
+std::string blanked_property_list(const Doc &doc, int32_t num) {
+    PdfObj dict = doc_object(doc, num);
+    if (dict.kind != ObjKind::kDict) return {};
+    for (size_t i = 0; i < dict.keys.size(); ++i) {
+        const std::string &key = dict.keys[i];
+        PdfObj &value = dict.items[i];
+        if ((key == "ActualText" || key == "Alt" || key == "E") && value.kind == ObjKind::kString)
+            value.str.assign(value.str.size(), ' ');
+    }
+    std::string text;
+    pdfobj_write(dict, text);
+    return text;
+}
 
 PdfObj page_resources(const Doc &doc, int32_t page_num) {
     std::vector<int32_t> seen;
@@ -449,5 +470,8 @@ int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t l
     w.regional = job.regions != nullptr && job.region_count > 0;
     for (size_t i = 0; i < pages; ++i)
         if (walk_page(w, i) < 0) return -1;
+    std::vector<int32_t> &props = result.props_objects;
+    std::sort(props.begin(), props.end());
+    props.erase(std::unique(props.begin(), props.end()), props.end());
     return 1;
 }

@@ -34,6 +34,7 @@ struct WalkResult {
     FormMap forms;                 // forms and appearances rewritten in place, by object number
     std::vector<NewStream> new_streams;  // copies of forms, numbered from first_new_num on
     int32_t first_new_num = 0;
+    std::vector<int32_t> props_objects;  // property lists whose alternate text must go
     int64_t matches = 0;
 };
 
@@ -43,6 +44,10 @@ struct WalkResult {
 // kVerify mode, the search text still appears (the message names where).
 int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t last_num,
                   WalkResult &result);
+
+// The dictionary text of property list `num` with its /ActualText, /Alt and
+// /E strings blanked (their bytes become spaces); empty when it cannot be read.
+std::string blanked_property_list(const Doc &doc, int32_t num);
 
 // The resources a page uses: its own /Resources, or the nearest ancestor's
 // in the page tree. Null when none has any.

@@ -281,6 +281,25 @@ TEST(Driver, AStreamThatCannotBeDecodedWritesNothing) {
     EXPECT_EQ(std::string(g_err), message);
 }
 
+TEST(Driver, NamedPropertyListsLoseTheAlternateTextOfRedactedGlyphs) {
+    PdfBuilder pdf;
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
+        .obj(3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /Resources << /Properties << "
+                "/MC0 5 0 R /MC1 6 0 R >> >> >>")
+        .stream(4, "", "/Span /MC0 BDC BT 100 700 Td <0102> Tj ET EMC /Span /MC1 BDC BT (kept) Tj ET EMC")
+        .obj(5, "<< /ActualText (a Secret) /Alt (more) /Lang (en) >>")
+        .obj(6, "<< /ActualText (other) >>")
+        .xref_table("/Root 1 0 R");
+    Redaction run(pdf.bytes(), "secret");
+    ASSERT_EQ(run.rc, 1) << run.error;
+    const std::string props = run.dict(5);
+    EXPECT_EQ(props.find("Secret"), std::string::npos) << props;
+    EXPECT_EQ(props.find("more"), std::string::npos) << props;
+    EXPECT_NE(props.find("/Lang"), std::string::npos) << props;
+    EXPECT_NE(run.dict(6).find("(other)"), std::string::npos);
+}
+
 TEST(Count, PagesAndFormsEachFormOnce) {
     PdfBuilder pdf;
     // The document information and a bookmark hold the text too: neither
