@@ -4,33 +4,45 @@
 
 #include "document.h"
 
-// The dictionary text of `entry` over the file bytes [0, size): a member's own
-// text, or the bytes from the dictionary start to the "stream" keyword, the
-// "endobj" or the end of the file. Absent when the entry has no dictionary.
+// The dictionary text of `entry` over the file bytes [0, size): the "<<"
+// that opens its value through the matching ">>", within a member's own text
+// or the file bytes up to the "stream" keyword, the "endobj" or the end of the
+// file. Absent when the value is no dictionary or does not close there.
 DictRange dict_range_in(const unsigned char *bytes, int32_t size, const ObjEntry &entry) {
     DictRange range;
+    const unsigned char *b = nullptr;
+    int32_t start = 0, end = 0;
     if (entry.compressed) {
         if (entry.text == nullptr || entry.text_len <= 0) return range;
-        // As for an object in the file: only a value that opens with '<' has
-        // a dictionary, so that a member reads the same once written out.
-        const int32_t start = skip_pdf_ws(entry.text, entry.text_len, 0);
-        if (start >= entry.text_len || entry.text[start] != '<') return range;
-        range.bytes = entry.text;
-        range.start = start;
-        range.end = entry.text_len;
-        return range;
+        b = entry.text;
+        end = entry.text_len;
+        start = skip_pdf_ws(b, end, 0);
+    } else {
+        if (bytes == nullptr || entry.dict_pos < 0 || entry.dict_pos >= size) return range;
+        b = bytes;
+        start = entry.dict_pos;
+        end = size;
+        if (entry.dict_end > 0)
+            end = entry.dict_end;
+        else if (entry.endobj_pos > 0)
+            end = entry.endobj_pos;
+        if (end > size) end = size;
+        if (entry.dict_close < 0) return range;
+        // The loader found the close already, with the same rule.
+        if (entry.dict_close > 0 && entry.dict_close <= end) {
+            range.bytes = b;
+            range.start = start;
+            range.end = entry.dict_close;
+            return range;
+        }
     }
-    if (bytes == nullptr || entry.dict_pos < 0 || entry.dict_pos >= size) return range;
-    int32_t end = size;
-    if (entry.dict_end > 0)
-        end = entry.dict_end;
-    else if (entry.endobj_pos > 0)
-        end = entry.endobj_pos;
-    if (end > size) end = size;
-    if (end <= entry.dict_pos) return range;
-    range.bytes = bytes;
-    range.start = entry.dict_pos;
-    range.end = end;
+    if (static_cast<int64_t>(start) + 1 >= end || b[start] != '<' || b[start + 1] != '<')
+        return range;
+    const int32_t close = rd_dict_close(b, end, start, end);
+    if (close < 0) return range;
+    range.bytes = b;
+    range.start = start;
+    range.end = close + 2;
     return range;
 }
 
@@ -87,12 +99,8 @@ DictRange obj_dict_range(const Doc &doc, const ObjEntry &entry) {
 
 DictText obj_dict_text(const Doc &doc, const ObjEntry &entry) {
     const DictRange r = obj_dict_range(doc, entry);
-    if (r.bytes == nullptr || r.end - r.start < 2) return nullptr;
-    if (r.bytes[r.start] != '<' || r.bytes[r.start + 1] != '<') return nullptr;
-    // The same closing rule as every other scanner, hex strings included.
-    const int32_t close = rd_dict_close(r.bytes, r.end, r.start, r.end);
-    if (close < 0) return nullptr;
-    const int32_t stop = close + 2;  // just past the closing ">>"
+    if (r.bytes == nullptr) return nullptr;
+    const int32_t stop = r.end;  // just past the closing ">>"
     const uint64_t length = static_cast<uint64_t>(stop - r.start);
     DictText text = alloc_text(4 * length + 8);
     if (!text) return nullptr;

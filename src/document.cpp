@@ -21,6 +21,8 @@
 #include <queue>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "api.h"
 #include "filters.h"
 
@@ -31,7 +33,6 @@ constexpr int kMaxXrefSections = 32;              // /Prev links followed
 constexpr int64_t kTrailerWindow = 4096;          // bytes read past "trailer" for /Encrypt
 constexpr int32_t kMaxObjStmCount = 99999;        // largest /N of an object stream
 constexpr uint64_t kInflateLimit = 1073741824;    // the decoder's 1 GiB output limit
-constexpr int kPageTreeDepth = 65;                // levels 0 to 64 are visited
 constexpr int64_t kMinKids = 1024;                // kid-list capacity of any node
 constexpr uint64_t kCloseBudgetSlack = 1u << 20;  // plain closing scans allowed beyond 4 x size
 
@@ -526,6 +527,7 @@ bool read_object_value(HeaderScan &hs, int32_t p, int32_t q, ObjEntry &e) {
             const AfterClose a = after_close_of(hs, close);
             if (a.stream_kw >= 0) {
                 e.dict_end = a.stream_kw;
+                e.dict_close = close + 2;
                 e.has_stream = 1;
                 e.data_start = a.data_start;  // the end is settled by the stream extents
                 return true;
@@ -562,6 +564,13 @@ bool read_object_value(HeaderScan &hs, int32_t p, int32_t q, ObjEntry &e) {
         }
     }
     e.obj_end = clamp32(static_cast<int64_t>(e.endobj_pos) + 6);
+    // The dictionary is what lies between "<<" and its ">>" inside the object;
+    // one that does not close there is no dictionary, for every reader.
+    e.dict_close = -1;
+    if (is_dict) {
+        const int32_t c = close_within(hs.closer, q, e.endobj_pos > 0 ? e.endobj_pos : size);
+        if (c >= 0) e.dict_close = c + 2;
+    }
     return true;
 }
 
@@ -1005,41 +1014,73 @@ std::vector<int32_t> read_kids(const DictRange &r, int64_t cap) {
     return kids;
 }
 
-// Depth-first walk of the page tree from object `num`: every /Type /Page
-// object reached is appended to the page list; anything else is a node whose
-// /Kids are followed, each node once.
-void walk_pages(PageWalk &w, int32_t num, int depth) {
-    if (depth == kPageTreeDepth) return;
-    const ObjEntry *e = walk_find(w, num);
-    if (e == nullptr) return;
-    // A node or page listed many times is classified once.
-    signed char &type = w.type[static_cast<size_t>(num)];
-    if (type < 0) type = static_cast<signed char>(obj_type(w.doc.data.data(), w.doc.size, *e));
-    if (type == 1) {
-        w.doc.pages.push_back(PageRef{num});
-        return;
-    }
-    if (num >= 0 && static_cast<size_t>(num) < w.visited.size()) {
-        if (w.visited[num]) return;
-        w.visited[num] = 1;
-    }
+// Where a node's kids are read from: its dictionary, with room for at most
+// (its length / 4) + 1024 kids.
+std::vector<int32_t> node_kids(const Doc &doc, const ObjEntry &e) {
     int64_t cap = kMinKids;
-    if (e->compressed) {
-        cap = e->text_len / 4 + kMinKids;
+    if (e.compressed) {
+        cap = e.text_len / 4 + kMinKids;
     } else {
-        const int64_t len = static_cast<int64_t>(e->endobj_pos) - e->obj_start;
+        const int64_t len = static_cast<int64_t>(e.endobj_pos) - e.obj_start;
         if (len > 0) cap = len / 4 + kMinKids;
     }
-    const DictRange r = obj_dict_range(w.doc, *e);
-    if (r.bytes == nullptr) return;
-    const std::vector<int32_t> kids = read_kids(r, cap);
-    for (int32_t kid : kids) walk_pages(w, kid, depth + 1);
+    const DictRange r = obj_dict_range(doc, e);
+    if (r.bytes == nullptr) return {};
+    return read_kids(r, cap);
+}
+
+// Depth-first walk of the page tree from object `root`: every /Type /Page
+// object reached is appended to the page list, in document order; anything
+// else is a node whose /Kids are followed, each node once. The walk keeps its
+// own stack, so a tree of any depth is walked whole; the visited nodes bound
+// it.
+void walk_pages(PageWalk &w, int32_t root) {
+    struct Level {
+        std::vector<int32_t> kids;
+        size_t next = 0;
+    };
+    std::vector<Level> stack;
+    stack.push_back(Level{{root}, 0});
+    while (!stack.empty()) {
+        Level &top = stack.back();
+        if (top.next == top.kids.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const int32_t num = top.kids[top.next++];
+        const ObjEntry *e = walk_find(w, num);
+        if (e == nullptr) continue;
+        // A node or page listed many times is classified once.
+        signed char &type = w.type[static_cast<size_t>(num)];
+        if (type < 0) type = static_cast<signed char>(obj_type(w.doc.data.data(), w.doc.size, *e));
+        if (type == 1) {
+            w.doc.pages.push_back(PageRef{num});
+            continue;
+        }
+        if (w.visited[static_cast<size_t>(num)]) continue;
+        w.visited[static_cast<size_t>(num)] = 1;
+        std::vector<int32_t> kids = node_kids(w.doc, *e);
+        if (!kids.empty()) stack.push_back(Level{std::move(kids), 0});  // `top` is stale now
+    }
 }
 
 // ---- Loading -------------------------------------------------------------------------
 
 // Reads the whole file into doc.data. Fails with the message set.
 bool read_file(const char *path, Doc &doc) {
+    // Only a regular file is read: a FIFO or a device would block the open
+    // or the read, and a directory has no bytes to give.
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            set_error("not a regular file: %s", path);
+            return false;
+        }
+        if (st.st_size > INT32_MAX) {
+            set_error("the input file is 2 GiB or more, which this engine cannot read: %s", path);
+            return false;
+        }
+    }
     std::FILE *f = std::fopen(path, "rb");
     if (f == nullptr) {
         set_error("cannot open %s: %s", path, std::strerror(errno));
@@ -1052,13 +1093,16 @@ bool read_file(const char *path, Doc &doc) {
         set_error("empty input file: %s", path);
         return false;
     }
-    bool ok = size <= INT32_MAX;  // offsets are 32-bit: larger files cannot be held
-    if (ok) {
-        try {
-            doc.data.resize(static_cast<size_t>(size));
-        } catch (const std::bad_alloc &) {
-            ok = false;
-        }
+    if (size > INT32_MAX) {  // offsets are 32-bit: larger files cannot be held
+        std::fclose(f);
+        set_error("the input file is 2 GiB or more, which this engine cannot read: %s", path);
+        return false;
+    }
+    bool ok = true;
+    try {
+        doc.data.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc &) {
+        ok = false;
     }
     if (ok)
         ok = std::fread(doc.data.data(), 1, static_cast<size_t>(size), f) ==
@@ -1072,12 +1116,8 @@ bool read_file(const char *path, Doc &doc) {
     return true;
 }
 
-int load(const char *path, Doc &doc) {
-    if (path == nullptr) {
-        set_error("NULL path argument");
-        return -1;
-    }
-    if (!read_file(path, doc)) return -1;
+// Loads the file bytes that doc.data holds; `path` names them in messages.
+int load_held(const char *path, Doc &doc) {
     const KeyIndex idx = build_key_index(doc.data.data(), doc.size);
     read_trailer_facts(doc, idx);
 
@@ -1127,8 +1167,17 @@ int load(const char *path, Doc &doc) {
 
     const size_t slots = static_cast<size_t>(doc.max_obj_num) + 1;
     PageWalk w{doc, std::vector<unsigned char>(slots, 0), std::vector<signed char>(slots, -1)};
-    walk_pages(w, pages, 0);
+    walk_pages(w, pages);
     return 0;
+}
+
+int load(const char *path, Doc &doc) {
+    if (path == nullptr) {
+        set_error("NULL path argument");
+        return -1;
+    }
+    if (!read_file(path, doc)) return -1;
+    return load_held(path, doc);
 }
 
 }  // namespace
@@ -1137,6 +1186,24 @@ int doc_load(const char *path, Doc &doc) {
     doc_free(doc);
     try {
         if (load(path, doc) == 0) return 0;
+    } catch (...) {
+        doc_free(doc);  // nothing stays allocated, whatever went wrong
+        throw;
+    }
+    doc_free(doc);
+    return -1;
+}
+
+int doc_load_bytes(std::vector<unsigned char> bytes, const char *name, Doc &doc) {
+    doc_free(doc);
+    if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) {
+        set_error("empty input file: %s", name);
+        return -1;
+    }
+    doc.data = std::move(bytes);
+    doc.size = static_cast<int32_t>(doc.data.size());
+    try {
+        if (load_held(name, doc) == 0) return 0;
     } catch (...) {
         doc_free(doc);  // nothing stays allocated, whatever went wrong
         throw;

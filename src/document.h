@@ -17,6 +17,10 @@ struct ObjEntry {
     int32_t gen = 0;          // generation (0 for object-stream members)
     int32_t dict_pos = -1;    // the '<' that begins the value when it starts with '<'; -1 for members
     int32_t dict_end = -1;    // stream objects: the "stream" keyword
+    // Just past the ">>" that closes the dictionary at dict_pos: set by the
+    // loader for objects in the file; 0 when not looked for yet (it is then
+    // found on demand), -1 when the value is no dictionary that closes.
+    int32_t dict_close = 0;
     int32_t data_start = -1;  // stream objects: first byte of stream data (0 for members)
     // Stream objects: one past the last data byte, from /Length when "endstream"
     // follows it, else the first "endstream"; -1 when neither ends it (0 for members).
@@ -63,6 +67,9 @@ struct Doc {
 // file survives (a member stands where its object stream does). A missing
 // catalog or page tree is not a failure: `pages` is then empty.
 int doc_load(const char *path, Doc &doc);
+// Loads a PDF held in memory, taking `bytes` over; `name` stands for it in
+// messages. Returns 0, or -1 with g_err set and `doc` empty.
+int doc_load_bytes(std::vector<unsigned char> bytes, const char *name, Doc &doc);
 // Releases everything the Doc holds and resets every field.
 void doc_free(Doc &doc);
 // The first entry with object number `num`, or nullptr.
@@ -73,9 +80,12 @@ const ObjEntry *doc_find_obj(const Doc &doc, int32_t num);
 int32_t output_gen(const Doc &doc, int32_t num);
 
 // ---- Dictionary text of an entry ------------------------------------------
-// The byte range that every dictionary lookup searches: a member's own text,
-// or the file bytes from the dictionary start to the "stream" keyword, the
-// "endobj" or the end of the file. Absent when the entry has no dictionary.
+// The byte range that every dictionary lookup searches, and that the writer
+// copies: from the "<<" that opens the object's value through the ">>" that
+// closes it, inside the object (a member's own text, or the file bytes up to
+// the "stream" keyword, the "endobj" or the end of the file). Whatever follows
+// the closing ">>" is no part of the dictionary. Absent when the value is not
+// a dictionary or never closes.
 struct DictRange {
     const unsigned char *bytes = nullptr;  // nullptr when there is no dictionary
     int32_t start = 0;

@@ -465,6 +465,225 @@ void clear_field_values(Run &run) {
     }
 }
 
+// ---- Active content ---------------------------------------------------------------
+//
+// Actions that run a script, start a program, read or send data, or open
+// another file carry text and file names out of sight of the page: an
+// /OpenAction or /AA whose actions include one goes, and so does such an /A
+// of a widget. Plain navigation inside the document stays. The actions an
+// entry names are followed through every /Next (one action or an array,
+// inline or by reference); each action object is read once, and whether it
+// leads to an active action is settled over all of them together, so the
+// work stays linear whatever the chains share.
+
+// Action types removed. A /JS entry makes any action a script.
+constexpr const char *kActiveActions[] = {"JavaScript", "Launch", "ImportData",
+                                          "SubmitForm", "GoToR",  "GoToE"};
+
+// How a value is read: an action (an array there is a destination), one
+// action or an array of them (/Next), or a dictionary of trigger -> action
+// (/AA).
+enum ActionValue : unsigned char { kAction, kActionList, kTriggers };
+
+struct ActionGraph {
+    const Run &run;
+    std::vector<unsigned char> seen;    // per object number: queued for reading
+    std::vector<unsigned char> how;     // per object number: the ActionValue it was reached as
+    std::vector<unsigned char> active;  // per object number: an active action itself
+    std::vector<std::pair<int32_t, int32_t>> edges;  // (object, object its value names)
+    std::vector<int32_t> queue;                      // objects to read
+    std::vector<unsigned char> leads;  // per object number: reaches an active action
+};
+
+// True when the action dictionary text [0, len) is active itself.
+bool action_is_active(const unsigned char *d, int32_t len) {
+    if (!key_values(d, len, "JS").empty()) return true;
+    for (const ValueRange &v : key_values(d, len, "S"))
+        for (const char *type : kActiveActions) {
+            const int32_t n = static_cast<int32_t>(std::strlen(type));
+            if (v.to - v.from == n + 1 && d[v.from] == '/' &&
+                std::memcmp(d + v.from + 1, type, static_cast<size_t>(n)) == 0)
+                return true;
+        }
+    return false;
+}
+
+// Reads the value [from, to) of `text` as `how` says, without leaving the
+// text: returns true when an action written there is active, appends the
+// objects it names to `targets` and queues those not read yet.
+bool read_actions(ActionGraph &g, const unsigned char *text, int32_t from, int32_t to,
+                  ActionValue how, std::vector<int32_t> &targets) {
+    struct Item {
+        int32_t from, to;
+        ActionValue how;
+    };
+    bool active = false;
+    std::vector<Item> todo{{from, to, how}};
+    while (!todo.empty()) {
+        const Item item = todo.back();
+        todo.pop_back();
+        int32_t p = skip_pdf_ws(text, item.to, item.from);
+        if (p >= item.to) continue;
+        if (is_digit(text[p])) {
+            const int32_t num = ref_at(text, item.to, &p);
+            if (!in_range(num, g.run.size)) continue;
+            targets.push_back(num);
+            if (!g.seen[num]) {
+                g.seen[num] = 1;
+                g.how[num] = item.how == kTriggers ? kTriggers : kAction;
+                g.queue.push_back(num);
+            }
+            continue;
+        }
+        if (text[p] == '[') {
+            if (item.how != kActionList) continue;  // a destination, or nothing to run
+            for (int32_t q = skip_pdf_ws(text, item.to, p + 1); q < item.to && text[q] != ']';
+                 q = skip_pdf_ws(text, item.to, q)) {
+                if (is_digit(text[q])) {
+                    const int32_t at = q;
+                    if (ref_at(text, item.to, &q) > 0) {
+                        todo.push_back({at, q, kAction});
+                        continue;
+                    }
+                }
+                const int32_t next = skip_pdf_value(text, item.to, q);
+                if (next <= q) break;
+                if (text[q] == '<') todo.push_back({q, next, kAction});
+                q = next;
+            }
+            continue;
+        }
+        if (text[p] != '<' || p + 1 >= item.to || text[p + 1] != '<') continue;
+        const unsigned char *d = text + p;
+        const int32_t len = item.to - p;
+        if (item.how == kTriggers) {
+            int32_t pos = dict_entries_start(d, len);
+            DictEntry e;
+            while (pos >= 0 && dict_next_entry(d, len, &pos, &e))
+                todo.push_back({p + e.key_end, p + e.value_end, kAction});
+            continue;
+        }
+        if (action_is_active(d, len)) active = true;
+        for (const ValueRange &v : key_values(d, len, "Next"))
+            todo.push_back({p + v.from, p + v.to, kActionList});
+    }
+    return active;
+}
+
+// Reads every queued object, then settles which objects lead to an active
+// action: those that are active and, backwards along the edges, every
+// object that names one of them.
+void settle_actions(ActionGraph &g) {
+    std::vector<int32_t> targets;
+    while (!g.queue.empty()) {
+        const int32_t num = g.queue.back();
+        g.queue.pop_back();
+        const ObjEntry *entry = doc_find_obj(g.run.doc, num);
+        if (entry == nullptr) continue;
+        const DictRange r = obj_dict_range(g.run.doc, *entry);
+        if (r.bytes == nullptr) continue;
+        targets.clear();
+        g.active[num] = read_actions(g, r.bytes + r.start, 0, r.end - r.start,
+                                     static_cast<ActionValue>(g.how[num]), targets);
+        for (const int32_t t : targets) g.edges.emplace_back(num, t);
+    }
+    // Edges by target, so that each object's namers are found at once.
+    std::sort(g.edges.begin(), g.edges.end(),
+              [](const auto &a, const auto &b) { return a.second < b.second; });
+    std::vector<int32_t> todo;
+    for (int32_t n = 1; n < g.run.size; ++n)
+        if (g.active[n]) {
+            g.leads[n] = 1;
+            todo.push_back(n);
+        }
+    while (!todo.empty()) {
+        const int32_t n = todo.back();
+        todo.pop_back();
+        auto it = std::lower_bound(g.edges.begin(), g.edges.end(), n,
+                                   [](const auto &e, int32_t v) { return e.second < v; });
+        for (; it != g.edges.end() && it->second == n; ++it)
+            if (!g.leads[it->first]) {
+                g.leads[it->first] = 1;
+                todo.push_back(it->first);
+            }
+    }
+}
+
+// One entry that may hold active content: /key of object `num`.
+struct ActionEntry {
+    int32_t num;
+    const char *key;
+    ActionValue how;
+    bool active = false;               // an action written in the holder's text is active
+    std::vector<int32_t> targets = {};  // the objects its value names
+};
+
+// The holders: the catalog's /OpenAction and /AA, every page's /AA, and the
+// /AA and /A of every widget and form field that stays.
+std::vector<ActionEntry> action_entries(Run &run, const ObjEntry *catalog) {
+    const Doc &doc = run.doc;
+    std::vector<ActionEntry> entries;
+    if (catalog != nullptr && in_range(catalog->num, run.size)) {
+        entries.push_back({catalog->num, "OpenAction", kAction});
+        entries.push_back({catalog->num, "AA", kTriggers});
+    }
+    for (const PageRef &page : doc.pages)
+        if (in_range(page.num, run.size)) entries.push_back({page.num, "AA", kTriggers});
+    for (const ObjEntry &entry : doc.objs) {
+        const int32_t num = entry.num;
+        if (!in_range(num, run.size) || run.drop[num] || num == doc.root || run.pages[num]) continue;
+        const bool aa = obj_has_key(doc, entry, "AA") != 0;
+        const bool a = obj_has_key(doc, entry, "A") != 0;
+        if ((!aa && !a) || !is_form_field(run, entry)) continue;
+        if (aa) entries.push_back({num, "AA", kTriggers});
+        if (a) entries.push_back({num, "A", kAction});
+    }
+    return entries;
+}
+
+// The text that object `num` is written with: its replacement, else its
+// dictionary.
+std::vector<ValueRange> written_values(const Run &run, int32_t num, const char *key,
+                                       const unsigned char **text) {
+    if (const char *repl = run.replacements[num].get()) {
+        *text = reinterpret_cast<const unsigned char *>(repl);
+        return key_values(*text, text_len(repl), key);
+    }
+    const ObjEntry *entry = doc_find_obj(run.doc, num);
+    *text = nullptr;
+    return entry == nullptr ? std::vector<ValueRange>{} : obj_key_values(run.doc, *entry, key, text);
+}
+
+// Removes every active /OpenAction, /AA and widget /A, and leaves out the
+// active action objects they named.
+void drop_active_content(Run &run, const ObjEntry *catalog) {
+    ActionGraph g{run, {}, {}, {}, {}, {}, {}};
+    g.seen.assign(static_cast<size_t>(run.size), 0);
+    g.how.assign(static_cast<size_t>(run.size), kAction);
+    g.active.assign(static_cast<size_t>(run.size), 0);
+    g.leads.assign(static_cast<size_t>(run.size), 0);
+    std::vector<ActionEntry> entries = action_entries(run, catalog);
+    for (ActionEntry &e : entries) {
+        const unsigned char *text = nullptr;
+        for (const ValueRange &v : written_values(run, e.num, e.key, &text))
+            e.active = read_actions(g, text, v.from, v.to, e.how, e.targets) || e.active;
+    }
+    settle_actions(g);
+    for (const ActionEntry &e : entries) {
+        bool remove = e.active;
+        for (const int32_t t : e.targets) remove = remove || g.leads[t];
+        if (!remove) continue;
+        const ObjEntry *entry = doc_find_obj(run.doc, e.num);
+        if (entry == nullptr) continue;
+        Working work = take_working_text(run.doc, run.replacements, *entry);
+        if (!work.text) continue;
+        const bool edited = strip_all(work.text.get(), e.key, nullptr, nullptr);
+        put_working_text(run.replacements, e.num, work, edited);
+    }
+    for (int32_t n = 1; n < run.size; ++n)
+        if (g.active[n]) mark_named(run, n);
+}
+
 // The corners of an annotation's /Rect, normalised.
 struct RectBox {
     double x_lo = 0, y_lo = 0, x_hi = 0, y_hi = 0;
@@ -543,6 +762,7 @@ void sanitize_hidden_info(const Doc &doc, DropMap &drop, ReplacementTexts &repla
     rewrite_pages(run, refs);
     if (catalog != nullptr) mark_field_tree(run, *catalog);
     clear_field_values(run);
+    drop_active_content(run, catalog);
 }
 
 void hide_covered_widgets(const Doc &doc, const Region *regions, int region_count,

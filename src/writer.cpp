@@ -16,6 +16,9 @@
 #include <system_error>
 #include <utility>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "api.h"
 #include "content.h"
 
@@ -217,11 +220,17 @@ int32_t new_content_of(const Writer &w, int32_t i) {
     return (c > w.doc.max_obj_num && c <= w.last) ? c : 0;
 }
 
-// The bytes of a plain object's body in the file: from its value to its
-// "endobj", but never past the next object header, so that an object whose
-// "endobj" is missing does not swallow the object after it. False when there
-// is no body to copy.
+// The bytes of a plain object's body in the file. A dictionary is copied
+// through its closing ">>", as the loader reads it: bytes after it are no
+// part of the object. Any other value runs to its "endobj", but never past the
+// next object header, so that an object whose "endobj" is missing does not
+// swallow the object after it. False when there is no body to copy.
 bool plain_body(const Writer &w, const ObjEntry &e, int32_t *from, int32_t *to) {
+    if (const DictRange r = dict_range_in(w.file, w.size, e); r.bytes != nullptr) {
+        *from = r.start;
+        *to = r.end;
+        return true;
+    }
     int32_t start = e.dict_pos;
     if (start < 0) {
         const int32_t kw = find_kw(w.file, w.size, e.obj_start, "obj");
@@ -357,6 +366,8 @@ bool make_body(const Writer &w, size_t index, Body &body) {
         return set_text(body, reinterpret_cast<const unsigned char *>(repl), std::strlen(repl));
     if (e.compressed) {
         if (e.text == nullptr || e.text_len <= 0) return set_text(body, kNullBody, 4);
+        if (const DictRange r = obj_dict_range(w.doc, e); r.bytes != nullptr)
+            return set_text(body, r.bytes + r.start, static_cast<size_t>(r.end - r.start));
         return set_text(body, e.text, static_cast<size_t>(e.text_len));
     }
     if (!e.has_stream) {
@@ -663,6 +674,28 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
     return 1;
 }
 
+// Every page the loader found, in the output's page tree, in the same order:
+// the output is read back as the loader reads any file. A page lost between
+// the two is a failure of its own, never a shorter file.
+bool keeps_every_page(const Doc &doc, const Buf &out) {
+    std::vector<unsigned char> bytes(out.data.get(), out.data.get() + out.len);
+    Doc written;
+    const bool loaded = doc_load_bytes(std::move(bytes), "the output file", written) == 0;
+    const std::vector<PageRef> empty;
+    const std::vector<PageRef> &pages = loaded ? written.pages : empty;
+    const size_t common = std::min(pages.size(), doc.pages.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (pages[i].num == doc.pages[i].num) continue;
+        set_error("the output file would not keep page %ld (object %ld) — no output written",
+                  static_cast<long>(i) + 1, static_cast<long>(doc.pages[i].num));
+        return false;
+    }
+    if (pages.size() == doc.pages.size()) return true;
+    set_error("the output file would have %ld pages instead of %ld — no output written",
+              static_cast<long>(pages.size()), static_cast<long>(doc.pages.size()));
+    return false;
+}
+
 }  // namespace
 
 int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
@@ -671,7 +704,7 @@ int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
     unscanned.clear();
     int ok = 0;
     try {
-        ok = build(doc, plan, out, unscanned);
+        ok = build(doc, plan, out, unscanned) && keeps_every_page(doc, out);
     } catch (const std::bad_alloc &) {
         set_error("%s", kOutOfMemory);
         ok = 0;
@@ -682,6 +715,23 @@ int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
     }
     return ok;
 }
+
+namespace {
+
+// A redacted file is as sensitive as the one it replaces: the new file takes
+// the mode of the file at the output path, and its owner and group where the
+// process may give them. A new output keeps the default mode.
+void keep_file_attributes(const char *output_path, int fd) {
+    struct stat st;
+    if (stat(output_path, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    // The owner first: changing it may clear the set-id bits that the mode sets.
+    if (fchown(fd, st.st_uid, st.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+        // Not permitted: the file stays the process's own.
+    }
+    (void)fchmod(fd, st.st_mode & 07777);
+}
+
+}  // namespace
 
 int write_output_file(const char *output_path, const unsigned char *bytes, int64_t len) {
     if (output_path == nullptr || (bytes == nullptr && len > 0) || len < 0) {
@@ -706,6 +756,7 @@ int write_output_file(const char *output_path, const unsigned char *bytes, int64
                       std::strerror(err));
             return 0;
         }
+        keep_file_attributes(output_path, fileno(f));
         bool ok = len == 0 ||
                   std::fwrite(bytes, 1, static_cast<size_t>(len), f) == static_cast<size_t>(len);
         ok = std::fflush(f) == 0 && ok;

@@ -215,7 +215,7 @@ TEST(ContentResources, MemberOfAnObjectStreamUsesItsOwnText) {
     const unsigned char *text = nullptr;
     ASSERT_EQ(obj_resources(doc, *member, &res_obj, &text, &text_end, &dict_pos), 1);
     EXPECT_EQ(text, member->text);
-    EXPECT_EQ(text_end, member->text_len);
+    EXPECT_EQ(text_end, obj_dict_range(doc, *member).end);  // the member's dictionary
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(text) + dict_pos, 11), "<< /Font <<");
 }
 

@@ -2,6 +2,8 @@
 // trailer facts, object streams, duplicate resolution, the page tree walk, the
 // failure messages, hostile input, and files made by real PDF tools.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -121,26 +123,29 @@ TEST(DocumentLoad, PathFailures) {
     EXPECT_EQ(std::string(g_err), "cannot open " + missing + ": " + std::strerror(ENOENT));
     expect_empty(doc);
 
-    // A directory opens, but its bytes cannot be read: whatever size the file
-    // system reports for it decides between the two messages.
-    const char *dir = INKVEIL_FIXTURES;
-    std::FILE *f = std::fopen(dir, "rb");
-    ASSERT_NE(f, nullptr);
-    long size = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    std::fclose(f);
-    EXPECT_EQ(doc_load(dir, doc), -1);
-    EXPECT_EQ(std::string(g_err),
-              with_path(size > 0 ? "read error on %s" : "empty input file: %s", dir));
-    expect_empty(doc);
+    // What is not a regular file is refused before it is opened: a FIFO
+    // with no writer would block the open for ever.
+    const std::string fifo = std::filesystem::temp_directory_path() /
+                             ("inkveil-fifo-" + std::to_string(getpid()));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {std::string(INKVEIL_FIXTURES), fifo, std::string("/dev/null")}) {
+        EXPECT_EQ(doc_load(path.c_str(), doc), -1);
+        EXPECT_EQ(std::string(g_err), with_path("not a regular file: %s", path));
+        expect_empty(doc);
+    }
+    std::remove(fifo.c_str());
 
     // A file of 2^31 bytes or more cannot be held with 32-bit offsets. A
     // sparse file shows it without writing 2 GiB.
     TempFile big("%PDF-1.4\n");
-    std::filesystem::resize_file(big.path, uint64_t{1} << 31);
-    EXPECT_EQ(doc_load(big.c_str(), doc), -1);
-    EXPECT_EQ(std::string(g_err), with_path("read error on %s", big.path));
-    expect_empty(doc);
+    for (const uint64_t size : {uint64_t{1} << 31, uint64_t{5} << 30}) {
+        std::filesystem::resize_file(big.path, size);
+        EXPECT_EQ(doc_load(big.c_str(), doc), -1);
+        EXPECT_EQ(std::string(g_err),
+                  with_path("the input file is 2 GiB or more, which this engine cannot read: %s",
+                            big.path));
+        expect_empty(doc);
+    }
 }
 
 TEST(DocumentLoad, FreeIsHarmlessAfterFailureAndTwice) {
@@ -750,21 +755,29 @@ TEST(DocumentPages, Walk) {
     }
 }
 
-TEST(DocumentPages, DepthIsBoundedAt65Levels) {
-    // Node 100 + d sits at depth d and holds page 200 + d and the next node, so
-    // page 200 + d is at depth d + 1. Depth 65 is never visited.
-    PdfBuilder b;
-    b.obj(1, "<< /Type /Catalog /Pages 100 0 R >>");
-    for (int d = 0; d < 70; ++d) {
-        b.obj(100 + d, "<< /Type /Pages /Kids [" + std::to_string(200 + d) + " 0 R " +
-                           std::to_string(101 + d) + " 0 R] >>");
-        b.obj(200 + d, "<< /Type /Page >>");
+TEST(DocumentPages, TreesOfAnyDepthAreWalkedWhole) {
+    // Node 100 + d sits at depth d and holds the next node, and in the
+    // shallow tree page P + d too: every page is found, in order, however
+    // deep; a chain of 100000 nodes needs no deeper recursion than a flat tree.
+    for (const int depth : {70, 100000}) {
+        SCOPED_TRACE(depth);
+        const bool page_per_level = depth < 1000;
+        const int first_page = 100 + depth + 10;
+        PdfBuilder b;
+        b.obj(1, "<< /Type /Catalog /Pages 100 0 R >>");
+        for (int d = 0; d < depth; ++d) {
+            const bool has_page = page_per_level || d + 1 == depth;
+            const std::string page = has_page ? std::to_string(first_page + d) + " 0 R " : "";
+            b.obj(100 + d, "<< /Type /Pages /Kids [" + page + std::to_string(101 + d) + " 0 R] >>");
+            if (has_page) b.obj(first_page + d, "<< /Type /Page >>");
+        }
+        b.xref_table("/Root 1 0 R");
+        Loaded l(b.bytes());
+        ASSERT_EQ(l.rc, 0) << l.error;
+        ASSERT_EQ(l.doc.pages.size(), page_per_level ? static_cast<size_t>(depth) : 1u);
+        EXPECT_EQ(l.doc.pages.front().num, page_per_level ? first_page : first_page + depth - 1);
+        EXPECT_EQ(l.doc.pages.back().num, first_page + depth - 1);
     }
-    b.xref_table("/Root 1 0 R");
-    Loaded l(b.bytes());
-    ASSERT_EQ(l.rc, 0) << l.error;
-    ASSERT_EQ(l.doc.pages.size(), 64u);
-    EXPECT_EQ(l.doc.pages.back().num, 263);
 }
 
 // ---- Hostile input ------------------------------------------------------------------------

@@ -386,9 +386,10 @@ TEST(E2eHidden, ARegionOnPageOneStripsEveryHiddenPlace) {
 
 // ---------------------------------------------------------- verification
 
-TEST(E2eVerify, TextLeftInAJavaScriptStreamWritesNothing) {
+TEST(E2eVerify, TextLeftInAStreamNoPageShowsWritesNothing) {
+    // A private catalog entry keeps the stream in the output.
     PdfBuilder pdf;
-    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R /OpenAction << /S /JavaScript /JS 6 0 R >> >>")
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R /PrivateNote 6 0 R >>")
         .obj(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>")
         .obj(3,
              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << "

@@ -265,15 +265,19 @@ TEST(FiltersEntry, MalformedFilterValues) {
         "<</Filter 5 0 R>>",
         "<</Filter [/FlateDecode 5 0 R]>>",
         "<</Filter [/AHx [/A85]]>>",
-        "<</Filter [/AHx /A85",  // the array runs to the end of the dictionary
-        "<</Length 4 /Filter",   // so does the value
-        "<</Filter /",
+        "<</Filter [/AHx /A85>>",  // the array runs to the end of the dictionary
+        "<</Length 4 /Filter>>",   // so does the value
+        "<</Filter />>",
         "<</Filter (AHx)>>",
     };
     for (const char *dict : dicts) {
         SCOPED_TRACE(dict);
         expect_failure(decode(dict, "4142"), kMalformed);
     }
+    // A dictionary that never closes is none: no /Filter is read from it.
+    const Result open = decode("<</Filter /AHx", "4142");
+    EXPECT_EQ(open.failed, 0);
+    EXPECT_EQ(open.len, 4);
     expect_failure(decode("<</Filter /" + forty + ">>", "4142"), kMalformed);
     expect_failure(decode("<</Filter [/AHx /" + forty + "]>>", "4142"), kMalformed);
 }

@@ -229,7 +229,7 @@ TEST(SanitizeHiddenInfo, FormFieldValues) {
     PdfBuilder pdf = with_pages("/AcroForm << /Fields [20 0 R 22 0 R] >> ", {""});
     // 20: a field with /FT and a kid; 21: the kid, /FT only through /Parent;
     // 22: a widget with an indirect /V, a repeated /V, /DV and /RV;
-    // 23: not a field; 24: a widget whose validate action (/V in /AA) stays;
+    // 23: not a field; 24: a widget whose validate script (/V in /AA) goes;
     // 25: /FT two /Parent levels up, the chain ending in a loop.
     pdf.obj(20, "<< /FT /Tx /T (p) /Kids [21 0 R] /DV (default) >>")
         .obj(21, "<< /Parent 20 0 R /T (k) /V (secret) >>")
@@ -252,9 +252,9 @@ TEST(SanitizeHiddenInfo, FormFieldValues) {
     EXPECT_EQ(s.text(22), "<< /Subtype /Widget /T (w) >>");
     EXPECT_EQ(s.text(25), "<< /Parent 26 0 R >>");
     EXPECT_EQ(s.text(23), "-");
-    EXPECT_EQ(s.text(24), "<< /Subtype /Widget /AA << /V 42 0 R >> /T (a) >>");
+    EXPECT_EQ(s.text(24), "<< /Subtype /Widget /T (a) >>");
     EXPECT_EQ(s.text(28), "-");  // the /Parent loop holds no /FT
-    EXPECT_EQ(s.dropped(), (std::vector<int32_t>{40, 41, 43}));
+    EXPECT_EQ(s.dropped(), (std::vector<int32_t>{40, 41, 42, 43}));
 }
 
 TEST(SanitizeHiddenInfo, FieldTreeNodesLoseTheirValues) {
@@ -345,6 +345,59 @@ TEST(SanitizeHiddenInfo, XfaGoesInlineAndIndirect) {
         const Sanitized s(pdf);
         EXPECT_EQ(s.text(9), "-");
     }
+}
+
+TEST(SanitizeActiveContent, ActiveActionsGoAlongTheirNextChainsNavigationStays) {
+    PdfBuilder pdf = with_pages(
+        "/OpenAction 30 0 R /AA << /WC 32 0 R >> /AcroForm << /Fields [20 0 R 21 0 R 22 0 R] >> ",
+        {"/AA << /O << /S /GoTo /D [3 0 R /Fit] /Next << /S /SubmitForm /F (http://x) >> >> >> ",
+         "/AA 33 0 R ", "/AA << /C << /S /Rendition /JS (app.alert(1)) >> >> "});
+    // 30 -> 31: navigation, then a program launched. 32: navigation only.
+    // 33 -> 34 -> 35 -> 34: a loop of navigation and a web link.
+    pdf.obj(20, "<< /Subtype /Widget /FT /Btn /T (a) /A << /S /JavaScript /JS (x) >> >>")
+        .obj(21, "<< /Subtype /Widget /FT /Btn /T (b) /A << /S /GoTo /D [3 0 R /Fit] >> >>")
+        .obj(22, "<< /Subtype /Widget /FT /Btn /T (c) /A << /S /ResetForm /Next [36 0 R "
+                 "<< /S /GoToE /T << /R /C /N (x) >> >>] >> /AA << /K 36 0 R >> >>")
+        .obj(30, "<< /S /GoTo /D [3 0 R /Fit] /Next [31 0 R] >>")
+        .obj(31, "<< /S /Launch /F (secret-plan.exe) >>")
+        .obj(32, "<< /S /GoTo /D [4 0 R /Fit] >>")
+        .obj(33, "<< /C 34 0 R >>")
+        .obj(34, "<< /S /GoTo /D [4 0 R /Fit] /Next 35 0 R >>")
+        .obj(35, "<< /S /URI /URI (http://example.org) /Next 34 0 R >>")
+        .obj(36, "<< /S /Named /N /NextPage >>")
+        .xref_table("/Root 1 0 R");
+    const Sanitized s(pdf);
+    EXPECT_EQ(s.text(1),
+              "<< /Type /Catalog /Pages 2 0 R /AA << /WC 32 0 R >> /AcroForm << /Fields [20 0 R "
+              "21 0 R 22 0 R] >> >>");
+    EXPECT_EQ(s.text(3), "<< /Type /Page /Parent 2 0 R >>");
+    EXPECT_EQ(s.text(4), "-");
+    EXPECT_EQ(s.text(5), "<< /Type /Page /Parent 2 0 R >>");
+    EXPECT_EQ(s.text(20), "<< /Subtype /Widget /FT /Btn /T (a) >>");
+    EXPECT_EQ(s.text(21), "-");
+    EXPECT_EQ(s.text(22), "<< /Subtype /Widget /FT /Btn /T (c) /AA << /K 36 0 R >> >>");
+    // The active action objects go; navigation they were chained to is left
+    // to the writer, which keeps only what is still named.
+    EXPECT_EQ(s.dropped(), (std::vector<int32_t>{31}));
+}
+
+TEST(SanitizeActiveContent, LongSharedChainsAreReadOnce) {
+    // 3000 pages share one chain of 3000 actions whose last one is a script:
+    // every page loses its /AA, in linear time.
+    constexpr int kPages = 3000, kChain = 3000, kFirstAction = 10000;
+    std::vector<std::string> pages(kPages, "/AA << /O " + std::to_string(kFirstAction) + " 0 R >> ");
+    PdfBuilder pdf = with_pages("", pages);
+    for (int i = 0; i < kChain; ++i) {
+        const int num = kFirstAction + i;
+        pdf.obj(num, i + 1 < kChain ? "<< /S /GoTo /D [3 0 R /Fit] /Next " +
+                                          std::to_string(num + 1) + " 0 R >>"
+                                    : std::string("<< /S /JavaScript /JS (x) >>"));
+    }
+    pdf.xref_table("/Root 1 0 R");
+    const Sanitized s(pdf);
+    for (int i = 0; i < kPages; i += 997)
+        EXPECT_EQ(s.text(3 + i), "<< /Type /Page /Parent 2 0 R >>") << i;
+    EXPECT_EQ(s.dropped(), (std::vector<int32_t>{kFirstAction + kChain - 1}));
 }
 
 TEST(SanitizeHiddenInfo, NoCatalogNoPagesNoCrash) {
