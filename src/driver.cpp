@@ -118,6 +118,27 @@ void drop_old_content(const Doc &doc, const std::vector<std::vector<int32_t>> &c
                 if (c > 0 && static_cast<size_t>(c) < slots && !still_shown[c]) drop[c] = 1;
 }
 
+// The finished output read back as a reader would: every page content, form
+// and appearance stream, compressed or not, decoded and searched with the
+// same matcher that redacted it. False with g_err naming where the search
+// text survives.
+bool verify_as_read(const Buf &out, const char *output_path, const RedactJob &job) {
+    RedactJob text_only = job;
+    text_only.regions = nullptr;
+    text_only.region_count = 0;
+    DocGuard guard;
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.assign(out.data.get(), out.data.get() + out.len);
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory checking the output file");
+        return false;
+    }
+    if (doc_load_bytes(std::move(bytes), output_path, guard.doc) != 0) return false;
+    WalkResult walk;
+    return walk_document(guard.doc, text_only, WalkMode::kVerify, guard.doc.max_obj_num, walk) > 0;
+}
+
 }  // namespace
 
 int apply_redaction(const char *input_path, const char *output_path, const char *search_text,
@@ -199,7 +220,8 @@ int apply_redaction(const char *input_path, const char *output_path, const char 
     if (!build_output(doc, plan, out, unscanned)) return 0;
 
     if (search_text != nullptr &&
-        !verify_output(out.data.get(), static_cast<int32_t>(out.len), search_text, unscanned)) {
+        (!verify_output(out.data.get(), static_cast<int32_t>(out.len), search_text, unscanned) ||
+         !verify_as_read(out, output_path, job))) {
         remove_output_file(output_path, input_path);
         return 0;
     }

@@ -208,4 +208,23 @@ TEST(TextFonts, CodesThatCannotBeReadRefuseTextModeOnly) {
     EXPECT_NE(r.pages[0].find("<0000000000000000> Tj"), std::string::npos) << r.pages[0];
 }
 
+TEST(TextVerification, ReadsCompressedFormsThroughTheirFonts) {
+    // The form's text is compressed and two-byte: no byte scan sees it.
+    std::vector<FixtureObject> objs = type0_font();
+    objs.push_back(stream_object(20,
+                                 "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << "
+                                 "/F2 10 0 R >> >>",
+                                 "BT /F2 10 Tf 100 700 Td <0031003200300033> Tj ET", true));
+    PageFixture page("/Fm0 Do", "/XObject << /Fm0 20 0 R >>", objs);
+    ASSERT_TRUE(page.loaded);
+    auto s = search(page, "bcad", WalkMode::kVerify);
+    EXPECT_EQ(s.rc, -1);
+    EXPECT_EQ(s.error, "redaction incomplete: the search text still appears in the Form XObject stream "
+                       "(object 20) \xE2\x80\x94 no output written");
+    auto p = search(PageFixture("BT /F2 10 Tf <0031003200300033> Tj ET", "/Font << /F2 10 0 R >>", type0_font()),
+                    "bcad", WalkMode::kVerify);
+    EXPECT_EQ(p.error, "redaction incomplete: the search text still appears in the page 1 content stream "
+                       "\xE2\x80\x94 no output written");
+}
+
 }  // namespace
