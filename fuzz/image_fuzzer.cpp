@@ -18,19 +18,28 @@ ImageSpec spec_from(const uint8_t *h) {
     ImageSpec spec;
     static const int kBpc[8] = {1, 2, 4, 8, 16, 8, 8, 3};
     spec.bpc = kBpc[(h[0] >> 3) & 7];
-    switch (h[0] & 7) {
-        case 0: spec.space = Space::kGray; break;
-        case 1: spec.space = Space::kRGB, spec.components = 3; break;
-        case 2: spec.space = Space::kCMYK, spec.components = 4; break;
-        case 3:
-            spec.space = Space::kIndexed;
-            spec.base_components = 3;
-            spec.palette = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 128, 0};
-            break;
-        case 4: spec.space = Space::kOther, spec.components = 2; break;
-        case 5: spec.image_mask = true; break;
-        case 6: spec.decode = {1, 0}; break;
-        default: spec.space = Space::kOther, spec.components = 3, spec.decode = {0, 1}; break;
+    // The colour spaces: gray, RGB, CMYK, indexed, two colorants, a stencil,
+    // gray with /Decode [1 0], three ICC-based components.
+    static const struct {
+        Space space;
+        int components;
+        bool stencil;
+        std::vector<double> decode;
+    } kSpaces[8] = {
+        {Space::kGray, 1, false, {}},     {Space::kRGB, 3, false, {}},
+        {Space::kCMYK, 4, false, {}},     {Space::kIndexed, 1, false, {}},
+        {Space::kOther, 2, false, {}},    {Space::kGray, 1, true, {}},
+        {Space::kGray, 1, false, {1, 0}}, {Space::kOther, 3, false, {0, 1, 0, 1, 0, 1}},
+    };
+    const auto &chosen = kSpaces[h[0] & 7];
+    spec.space = chosen.space;
+    spec.components = chosen.components;
+    spec.image_mask = chosen.stencil;
+    spec.decode = chosen.decode;
+    if (spec.space == Space::kIndexed) {
+        spec.base_components = 3;
+        spec.base_space = Space::kRGB;
+        spec.palette = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 128, 0};
     }
     static const std::vector<std::string> kChains[10] = {
         {},

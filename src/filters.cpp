@@ -50,7 +50,8 @@ bool put_be(unsigned char *out, uint64_t cap, uint64_t &n, uint32_t value, int c
 
 }  // namespace
 
-FilterStep decode_ascii_hex(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
+FilterStep decode_ascii_hex(const unsigned char *in, uint64_t in_len, Block &out,
+                            uint64_t &out_len) {
     const uint64_t cap = in_len / 2 + 2;
     out.reset(static_cast<unsigned char *>(std::malloc(cap)));
     if (!out) return FilterStep::out_of_memory;

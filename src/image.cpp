@@ -63,8 +63,9 @@ double cross(const Point &o, const Point &a, const Point &b) {
 // The convex hull of four points (Andrew's monotone chain), counter-clockwise.
 // A quad whose corners come crossed or out of order still covers its hull.
 Polygon convex_hull(Point pts[4]) {
-    std::sort(pts, pts + 4,
-              [](const Point &a, const Point &b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+    std::sort(pts, pts + 4, [](const Point &a, const Point &b) {
+        return a.x < b.x || (a.x == b.x && a.y < b.y);
+    });
     Point hull[8];
     int k = 0;
     for (int i = 0; i < 4; ++i) {  // lower chain
@@ -95,8 +96,10 @@ Polygon clip(const Polygon &in, int axis, double bound, bool above) {
         if (a_in != b_in) {
             const double t = (bound - coord(a)) / (coord(b) - coord(a));
             Point cut{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)};
-            if (axis == 0) cut.x = bound;
-            else cut.y = bound;
+            if (axis == 0)
+                cut.x = bound;
+            else
+                cut.y = bound;
             out.p[out.n++] = cut;
         }
     }
@@ -178,7 +181,9 @@ uint64_t predictor_row_bytes(const ImageSpec::Parms &p) {
     return (uint64_t(p.columns) * uint64_t(p.colors) * uint64_t(p.bpc) + 7) / 8;
 }
 
-bool is_png_predictor(int predictor) { return predictor >= 10 && predictor <= 15; }
+bool is_png_predictor(int predictor) {
+    return predictor >= 10 && predictor <= 15;
+}
 
 // Checks the predictor of a Flate stage; *row_bytes gets its row length.
 bool predictor_usable(const ImageSpec::Parms &p, uint64_t *row_bytes, std::string *reason) {
@@ -247,9 +252,9 @@ bool unpredict(const ImageSpec::Parms &p, uint64_t row_bytes, unsigned char *buf
             const uint64_t bits = std::min(row_bytes, len - start) * 8;
             const uint64_t samples = std::min(samples_per_row, bits / uint64_t(p.bpc));
             for (uint64_t k = uint64_t(p.colors); k < samples; ++k)
-                put_sample(row, k, p.bpc,
-                           (get_sample(row, k, p.bpc) + get_sample(row, k - p.colors, p.bpc)) &
-                               mask);
+                put_sample(
+                    row, k, p.bpc,
+                    (get_sample(row, k, p.bpc) + get_sample(row, k - p.colors, p.bpc)) & mask);
         }
         return true;
     }
@@ -589,8 +594,7 @@ void image_cover(const std::vector<ImageQuad> &quads, double width, double heigh
             bottom = std::max(bottom, poly.p[i].y);
         }
         const int32_t first_row = static_cast<int32_t>(std::max(0.0, std::floor(top)));
-        const int32_t end_row =
-            static_cast<int32_t>(std::min(double(rows), std::ceil(bottom)));
+        const int32_t end_row = static_cast<int32_t>(std::min(double(rows), std::ceil(bottom)));
         for (int32_t r = first_row; r < end_row; ++r) {
             // The quad's part within this row of cells; the cells it meets
             // are those its horizontal extent overlaps.
@@ -650,7 +654,8 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
         return true;
     }
     if (fill == ImageFill::kOpaque) {
-        for (int c = 0; c < components; ++c) samples[c] = nearest_sample(1, dmin(c), dmax(c), maxval);
+        for (int c = 0; c < components; ++c)
+            samples[c] = nearest_sample(1, dmin(c), dmax(c), maxval);
         return true;
     }
     const double r = fill_rgb[0] / 255.0, g = fill_rgb[1] / 255.0, b = fill_rgb[2] / 255.0;
@@ -692,6 +697,8 @@ ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
                          const uint8_t fill_rgb[3], ImageEdit &out, std::string *reason) {
     out = ImageEdit{};
     if (reason != nullptr) reason->clear();
+    static const uint8_t kBlack[3] = {0, 0, 0};
+    if (fill_rgb == nullptr) fill_rgb = kBlack;
     try {
         if (!meets_unit_square(quads)) return ImageStatus::kUntouched;
         if (data == nullptr) len = 0;
@@ -712,9 +719,8 @@ ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
                 dct = true;
             }
         }
-        ImageStatus status =
-            dct ? redact_dct(spec, data, len, quads, fill, fill_rgb, out, reason)
-                : redact_raw(spec, data, len, quads, fill, fill_rgb, out, reason);
+        ImageStatus status = dct ? redact_dct(spec, data, len, quads, fill, fill_rgb, out, reason)
+                                 : redact_raw(spec, data, len, quads, fill, fill_rgb, out, reason);
         if (status != ImageStatus::kChanged) out = ImageEdit{};
         return status;
     } catch (const std::bad_alloc &) {

@@ -20,17 +20,18 @@ struct ImageSpec {
     // of 1, 3 or 4 components are filled as gray, RGB and CMYK; any other
     // count is taken as colorant amounts (Separation, DeviceN).
     enum class Space { kGray, kRGB, kCMYK, kIndexed, kOther } space = Space::kGray;
-    int base_components = 0;          // /Indexed: components of the base space (1, 3 or 4)
-    Space base_space = Space::kGray;  // /Indexed: family of the base space
-    std::vector<uint8_t> palette;     // /Indexed: (hival + 1) * base_components bytes
-    bool image_mask = false;          // /ImageMask true (a stencil: bpc 1, no colour space)
-    std::vector<double> decode;       // /Decode, empty for the default
+    int base_components = 0;           // /Indexed: components of the base space (1, 3 or 4)
+    Space base_space = Space::kGray;   // /Indexed: family of the base space
+    std::vector<uint8_t> palette;      // /Indexed: (hival + 1) * base_components bytes
+    bool image_mask = false;           // /ImageMask true (a stencil: bpc 1, no colour space)
+    std::vector<double> decode;        // /Decode, empty for the default
     std::vector<std::string> filters;  // /Filter in order, e.g. {"ASCII85Decode", "FlateDecode"}
     struct Parms {
         int predictor = 1, colors = 1, bpc = 8, columns = 1;
         int color_transform = -1;  // /ColorTransform of a DCTDecode filter; -1 when absent
     };
-    std::vector<Parms> parms;  // /DecodeParms per filter (same length as filters, defaults where absent)
+    // /DecodeParms per filter (same length as filters, defaults where absent).
+    std::vector<Parms> parms;
 };
 
 // A convex quadrilateral in the image's unit square: (0,0) is the lower-left
@@ -45,9 +46,12 @@ struct ImageQuad {
 enum class ImageFill { kColour, kOpaque };
 
 struct ImageEdit {
-    std::vector<uint8_t> data;         // the new stream data
-    std::vector<std::string> filters;  // the filters of the new data ({"FlateDecode"} or {"DCTDecode"})
-    bool decode_parms_dropped = true;  // the new data has no predictor: the caller removes /DecodeParms
+    std::vector<uint8_t> data;  // the new stream data
+    // The filters of the new data: {"FlateDecode"} or {"DCTDecode"}.
+    std::vector<std::string> filters;
+    // The new data needs no /DecodeParms (no predictor; a JPEG states its own
+    // colour transform): the caller removes the entry.
+    bool decode_parms_dropped = true;
 };
 
 enum class ImageStatus { kChanged, kUntouched, kUnsupported, kDamaged, kOutOfMemory };
@@ -70,14 +74,19 @@ enum class ImageStatus { kChanged, kUntouched, kUnsupported, kDamaged, kOutOfMem
 // JPEG images come back as {"DCTDecode"}: each 8x8 block of each component
 // that meets a quad becomes flat at the fill, every other block keeps its
 // coefficients (the image is never decoded to pixels). /ColorTransform is
-// written into the new JPEG as an Adobe marker, so /DecodeParms may go.
+// written into the new JPEG as an Adobe marker, so /DecodeParms may go. Its
+// APPn and COM segments, which can hold a thumbnail of the whole image or text
+// about it, are left out. A JPEG that reads only with a warning (data cut
+// short, a bad code), and lossless, hierarchical or 12-bit JPEGs, are kDamaged.
+// Data beyond the declared size is ignored; Flate data that must decode to
+// more than 1 GiB (the inflate decoder's limit) is kDamaged.
 // The fill in the image's space: gray by luma weights (0.299, 0.587, 0.114),
 // CMYK as c = 1 - r - k, m = 1 - g - k, y = 1 - b - k with
 // k = min(1 - r, 1 - g, 1 - b), /Indexed the palette entry nearest in RGB,
 // each through the inverse of /Decode. kOpaque sets a stencil (/ImageMask)
 // to the value that paints and any other image to the value that decodes to
 // 1.0 (opaque, for a soft mask); a stencil under a kColour fill paints too.
-// `fill_rgb` is 0..255 each. `reason` may be null. Memory: the decoded image,
+// `fill_rgb` is 0..255 each (null: black). `reason` may be null. Memory: the decoded image,
 // the encoded data and the new data. Never throws.
 ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
                          const std::vector<ImageQuad> &quads, ImageFill fill,

@@ -38,7 +38,7 @@ ImageStatus fail(std::string *reason, ImageStatus status, const char *format, ..
 }
 
 struct JpegComponent {
-    int h, v;  // sampling factors, 1..4
+    int h, v;   // sampling factors, 1..4
     int table;  // quantisation table slot, 0..3
 };
 
@@ -54,9 +54,13 @@ struct JpegInfo {
     std::vector<std::pair<size_t, size_t>> kept;
 };
 
-uint32_t be16(const uint8_t *p) { return uint32_t(p[0]) << 8 | p[1]; }
+uint32_t be16(const uint8_t *p) {
+    return uint32_t(p[0]) << 8 | p[1];
+}
 
-bool is_rst(uint8_t m) { return m >= 0xd0 && m <= 0xd7; }
+bool is_rst(uint8_t m) {
+    return m >= 0xd0 && m <= 0xd7;
+}
 
 // The end of the entropy-coded data that starts at `pos`: the first marker
 // other than a restart (0xFF 0x00 is a stuffed data byte, 0xFF 0xFF fill).
@@ -91,8 +95,8 @@ ImageStatus read_frame(const uint8_t *seg, size_t n, int marker, JpegInfo &info,
     for (int c = 0; c < info.count; ++c) {
         const uint8_t *p = seg + 6 + 3 * c;
         info.comp[c] = {p[1] >> 4, p[1] & 15, p[2]};
-        if (info.comp[c].h < 1 || info.comp[c].h > 4 || info.comp[c].v < 1 ||
-            info.comp[c].v > 4 || info.comp[c].table > 3)
+        if (info.comp[c].h < 1 || info.comp[c].h > 4 || info.comp[c].v < 1 || info.comp[c].v > 4 ||
+            info.comp[c].table > 3)
             return fail(reason, ImageStatus::kDamaged,
                         "a JPEG component has sampling %dx%d or table %d", info.comp[c].h,
                         info.comp[c].v, info.comp[c].table);
@@ -169,8 +173,8 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
                     info.height);
     for (int c = 0; c < info.count; ++c)
         if (info.dc_step[info.comp[c].table] < 1)
-            return fail(reason, ImageStatus::kDamaged,
-                        "the JPEG lacks quantisation table %d", info.comp[c].table);
+            return fail(reason, ImageStatus::kDamaged, "the JPEG lacks quantisation table %d",
+                        info.comp[c].table);
     return ImageStatus::kChanged;
 }
 
@@ -180,9 +184,12 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
 // 2 YCCK).
 int transform_code(const JpegInfo &info, int color_transform) {
     bool transformed;
-    if (info.adobe_transform >= 0) transformed = info.adobe_transform != 0;
-    else if (color_transform >= 0) transformed = color_transform != 0;
-    else transformed = info.count == 3;
+    if (info.adobe_transform >= 0)
+        transformed = info.adobe_transform != 0;
+    else if (color_transform >= 0)
+        transformed = color_transform != 0;
+    else
+        transformed = info.count == 3;
     if (!transformed) return 0;
     return info.count == 4 ? 2 : 1;
 }
@@ -226,9 +233,8 @@ int fill_blocks(short *coeffs, tjregion array, tjregion, int component, int, tjt
     const int32_t across = array.w / 8, first_col = array.x / 8;
     for (int32_t j = 0; j < array.h / 8; ++j) {
         const int32_t row = array.y / 8 + j;
-        auto it = std::lower_bound(
-            spans.begin(), spans.end(), row,
-            [](const ImageCover::Span &s, int32_t r) { return s.row < r; });
+        auto it = std::lower_bound(spans.begin(), spans.end(), row,
+                                   [](const ImageCover::Span &s, int32_t r) { return s.row < r; });
         for (; it != spans.end() && it->row == row; ++it) {
             const int32_t begin = std::max(it->begin, first_col);
             const int32_t end = std::min(it->end, first_col + across);
@@ -292,8 +298,8 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
         const int32_t cols = static_cast<int32_t>((samples_across + 7) / 8);
         const int32_t rows = static_cast<int32_t>((samples_down + 7) / 8);
         blocks += uint64_t(cols) * uint64_t(rows);
-        image_cover(quads, info.width, info.height, 8.0 * hmax / k.h, 8.0 * vmax / k.v, cols,
-                    rows, cover[c]);
+        image_cover(quads, info.width, info.height, 8.0 * hmax / k.h, 8.0 * vmax / k.v, cols, rows,
+                    cover[c]);
         any = any || !cover[c].empty();
     }
     // Huffman coding spends at least one bit on every block.
@@ -317,8 +323,8 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
     // the kept segments and scans, EOI.
     std::vector<uint8_t> rebuilt = {0xff, 0xd8};
     if (info.count >= 3) {
-        const uint8_t adobe[] = {0xff, 0xee, 0, 14, 'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0,
-                                 static_cast<uint8_t>(code)};
+        const uint8_t adobe[] = {0xff, 0xee, 0,   14, 'A', 'd', 'o', 'b',
+                                 'e',  0,    100, 0,  0,   0,   0,   static_cast<uint8_t>(code)};
         rebuilt.insert(rebuilt.end(), adobe, adobe + sizeof adobe);
     }
     for (const auto &[from, to] : info.kept) rebuilt.insert(rebuilt.end(), jpeg + from, jpeg + to);
@@ -339,8 +345,8 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
     unsigned long result_len = 0;
     // A warning (data cut short, a bad Huffman code) stops the transform: the
     // blocks it would fill in are not the image's own.
-    if (tjTransform(handle.h, rebuilt.data(), rebuilt.size(), 1, &result.p, &result_len,
-                    &transform, TJFLAG_STOPONWARNING) != 0)
+    if (tjTransform(handle.h, rebuilt.data(), rebuilt.size(), 1, &result.p, &result_len, &transform,
+                    TJFLAG_STOPONWARNING) != 0)
         return fail(reason, ImageStatus::kDamaged, "the JPEG data cannot be read (%s)",
                     tjGetErrorStr2(handle.h));
     out.data.assign(result.p, result.p + result_len);

@@ -92,8 +92,8 @@ void put_sample(Bytes &data, size_t at, uint64_t index, int bpc, uint32_t value)
     } else {
         const uint64_t bit = index * bpc;
         const int shift = static_cast<int>(8 - bpc - bit % 8);
-        row[bit / 8] = static_cast<uint8_t>((row[bit / 8] & ~(((1u << bpc) - 1) << shift)) |
-                                            (value << shift));
+        row[bit / 8] =
+            static_cast<uint8_t>((row[bit / 8] & ~(((1u << bpc) - 1) << shift)) | (value << shift));
     }
 }
 
@@ -152,8 +152,8 @@ struct Result {
 Result redact(const ImageSpec &spec, const Bytes &data, const std::vector<ImageQuad> &quads,
               ImageFill fill = ImageFill::kColour, std::array<uint8_t, 3> rgb = {255, 0, 0}) {
     Result r;
-    r.status = image_redact(spec, data.data(), data.size(), quads, fill, rgb.data(), r.edit,
-                            &r.reason);
+    r.status =
+        image_redact(spec, data.data(), data.size(), quads, fill, rgb.data(), r.edit, &r.reason);
     return r;
 }
 
@@ -187,14 +187,32 @@ TEST(ImageRaw, CoveredPixelsTakeTheFillAndTheOthersKeepTheirSamples) {
         {"RGB 2", Space::kRGB, 3, 2, 1, {"FlateDecode"}, {}, {3, 0, 0}},
         {"CMYK 8", Space::kCMYK, 4, 8, 1, {"FlateDecode"}, {}, {0, 255, 255, 0}},
         {"gray 8, /Decode [1 0]", Space::kGray, 1, 8, 1, {"FlateDecode"}, {1, 0}, {179}},
-        {"CMYK 8, /Decode inverted", Space::kCMYK, 4, 8, 1, {"FlateDecode"},
-         {1, 0, 1, 0, 1, 0, 1, 0}, {255, 0, 0, 255}},
+        {"CMYK 8, /Decode inverted",
+         Space::kCMYK,
+         4,
+         8,
+         1,
+         {"FlateDecode"},
+         {1, 0, 1, 0, 1, 0, 1, 0},
+         {255, 0, 0, 255}},
         {"ICC-based, 3 components", Space::kOther, 3, 8, 1, {"FlateDecode"}, {}, {255, 0, 0}},
-        {"2 colorants: ink as dark as the box", Space::kOther, 2, 8, 1, {"FlateDecode"}, {},
+        {"2 colorants: ink as dark as the box",
+         Space::kOther,
+         2,
+         8,
+         1,
+         {"FlateDecode"},
+         {},
          {179, 179}},
         {"unfiltered", Space::kRGB, 3, 8, 1, {}, {}, {255, 0, 0}},
-        {"ASCIIHex in front of Flate", Space::kGray, 1, 8, 12, {"ASCIIHexDecode", "FlateDecode"},
-         {}, {76}},
+        {"ASCIIHex in front of Flate",
+         Space::kGray,
+         1,
+         8,
+         12,
+         {"ASCIIHexDecode", "FlateDecode"},
+         {},
+         {76}},
         {"ASCII85 in front of Flate", Space::kRGB, 3, 8, 1, {"A85", "Fl"}, {}, {255, 0, 0}},
         {"ASCII85 alone", Space::kGray, 1, 4, 1, {"ASCII85Decode"}, {}, {4}},
     };
@@ -269,13 +287,23 @@ TEST(ImageRaw, IndexedImagesTakeTheNearestPaletteEntry) {
         uint32_t sample;
     } cases[] = {
         {"RGB base", 3, 8, {0, 0, 0, 250, 250, 250, 200, 10, 20, 10, 200, 20}, {}, {255, 0, 0}, 2},
-        {"RGB base, a white box", 3, 2, {0, 0, 0, 250, 250, 250, 200, 10, 20}, {}, {255, 255, 255},
+        {"RGB base, a white box",
+         3,
+         2,
+         {0, 0, 0, 250, 250, 250, 200, 10, 20},
+         {},
+         {255, 255, 255},
          1},
         {"gray base", 1, 4, {0, 128, 255}, {}, {120, 130, 140}, 1},
         // CMYK (0, 255, 255, 0) is red once converted to RGB.
         {"CMYK base", 4, 8, {0, 0, 0, 255, 0, 255, 255, 0, 0, 0, 0, 0}, {}, {255, 0, 0}, 1},
         // /Decode [3 0]: sample s is entry 3 - s.
-        {"reversed /Decode", 3, 2, {0, 0, 0, 9, 9, 9, 255, 0, 0, 90, 90, 90}, {3, 0}, {255, 0, 0},
+        {"reversed /Decode",
+         3,
+         2,
+         {0, 0, 0, 9, 9, 9, 255, 0, 0, 90, 90, 90},
+         {3, 0},
+         {255, 0, 0},
          1},
     };
     for (const auto &c : cases) {
@@ -286,9 +314,9 @@ TEST(ImageRaw, IndexedImagesTakeTheNearestPaletteEntry) {
         spec.bpc = c.bpc;
         spec.space = Space::kIndexed;
         spec.base_components = c.base_components;
-        spec.base_space = c.base_components == 1 ? Space::kGray
-                                                 : (c.base_components == 3 ? Space::kRGB
-                                                                           : Space::kCMYK);
+        spec.base_space = c.base_components == 1
+                              ? Space::kGray
+                              : (c.base_components == 3 ? Space::kRGB : Space::kCMYK);
         spec.palette = c.palette;
         spec.decode = c.decode;
         const size_t row_bytes = (6 * size_t(c.bpc) + 7) / 8;
@@ -396,9 +424,7 @@ TEST(ImageCover, RotatedQuadsChangeOnlyTheCellsTheyMeet) {
     // one when its nearest point to the centre is closer than the radius in
     // the L1 distance.
     const int w = 20, h = 16;
-    const struct {
-        double cx, cy, r;
-    } diamonds[] = {{7.3, 8.6, 4.45}, {10.1, 7.2, 3.3}};
+    const struct { double cx, cy, r; } diamonds[] = {{7.3, 8.6, 4.45}, {10.1, 7.2, 3.3}};
     std::vector<ImageQuad> quads;
     for (const auto &d : diamonds) {
         const double xs[4] = {d.cx - d.r, d.cx, d.cx + d.r, d.cx};
@@ -517,10 +543,11 @@ TEST(ImageDamaged, EachFaultIsReported) {
     cases.push_back({"unfiltered data one byte short", gray, Bytes(255, 0), "shorter"});
     cases.push_back({"Flate data one byte short", flate, zlib_pack(Bytes(255, 0)), "shorter"});
     const Bytes packed = zlib_pack(pixels);
-    cases.push_back({"Flate data cut in the middle", flate, Bytes(packed.begin(), packed.begin() + 5),
-                     "Flate"});
+    cases.push_back({"Flate data cut in the middle", flate,
+                     Bytes(packed.begin(), packed.begin() + 5), "Flate"});
     cases.push_back({"not Flate data", flate, Bytes(40, 'x'), "Flate"});
-    cases.push_back({"bad ASCIIHex", [&] {
+    cases.push_back({"bad ASCIIHex",
+                     [&] {
                          ImageSpec s = gray;
                          s.filters = {"AHx"};
                          return s;
@@ -764,8 +791,10 @@ TEST(ImageJpeg, ColourTransformsFollowTheAdobeMarkerOrColorTransform) {
             for (int x = 0; x < w; ++x)
                 for (int k = 0; k < 4; ++k) {
                     const size_t at = (size_t(y) * w + x) * 4 + k;
-                    if (covered(x, y)) ASSERT_NEAR(after[at], fill[k], 3) << x << "," << y;
-                    else ASSERT_EQ(after[at], before[at]) << x << "," << y;
+                    if (covered(x, y))
+                        ASSERT_NEAR(after[at], fill[k], 3) << x << "," << y;
+                    else
+                        ASSERT_EQ(after[at], before[at]) << x << "," << y;
                 }
     }
 
@@ -781,8 +810,8 @@ TEST(ImageJpeg, ColourTransformsFollowTheAdobeMarkerOrColorTransform) {
         spec.filters = {"DCTDecode"};
         spec.parms.resize(1);
         spec.parms[0].color_transform = 0;
-        const Result r = redact(spec, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)},
-                                ImageFill::kColour, {200, 40, 90});
+        const Result r = redact(spec, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)}, ImageFill::kColour,
+                                {200, 40, 90});
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         EXPECT_TRUE(contains(r.edit.data, std::string("Adobe\0\x64\0\0\0\0\0", 12)));
         int pw = 0, ph = 0, subsamp = 0;
@@ -793,8 +822,10 @@ TEST(ImageJpeg, ColourTransformsFollowTheAdobeMarkerOrColorTransform) {
             for (int x = 0; x < w; ++x)
                 for (int k = 0; k < 3; ++k) {
                     const size_t at = size_t(y) * w + x;
-                    if (covered(x, y)) ASSERT_NEAR(after[at * 3 + k], fill[k], 2);
-                    else ASSERT_EQ(after[at * 3 + k], planes[k][at]) << x << "," << y;
+                    if (covered(x, y))
+                        ASSERT_NEAR(after[at * 3 + k], fill[k], 2);
+                    else
+                        ASSERT_EQ(after[at * 3 + k], planes[k][at]) << x << "," << y;
                 }
     }
 }
@@ -806,7 +837,8 @@ TEST(ImageJpeg, MarkersThatCanHoldTheImageAreLeftOut) {
     const std::string exif(exif_bytes, sizeof exif_bytes - 1);
     const std::string comment = "scanned by someone, a secret note";
     Bytes marked(jpeg.begin(), jpeg.begin() + 2);
-    for (const auto &[marker, text] : {std::pair<uint8_t, std::string>{0xe1, exif}, {0xfe, comment}}) {
+    for (const auto &[marker, text] :
+         {std::pair<uint8_t, std::string>{0xe1, exif}, {0xfe, comment}}) {
         marked.push_back(0xff);
         marked.push_back(marker);
         marked.push_back(0);

@@ -428,9 +428,9 @@ TEST(InflateFailure, OutputOverTheCapacityIsReportedAsFullWithThePrefixInPlace) 
             // A reader that knows the size it needs uses the full destination.
             Bytes out(cap);
             uint64_t produced = 99;
-            EXPECT_EQ(inflate_decompress(c.stream.data(), c.stream.size(), out.data(), cap,
-                                         &produced),
-                      -2)
+            EXPECT_EQ(
+                inflate_decompress(c.stream.data(), c.stream.size(), out.data(), cap, &produced),
+                -2)
                 << "capacity " << cap;
             EXPECT_EQ(produced, 0u);
             EXPECT_TRUE(std::equal(out.begin(), out.end(), c.data.begin())) << "capacity " << cap;
