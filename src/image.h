@@ -37,7 +37,8 @@ struct ImageSpec {
 // A convex quadrilateral in the image's unit square: (0,0) is the lower-left
 // corner of the image as drawn, (1,1) the upper-right; the first row of the
 // data is the TOP row (v = 1 .. 1 - 1/height). The corners may come in either
-// order; four corners that are not convex are taken by their convex hull.
+// order; four corners that are not convex are taken by their convex hull. A
+// quad with a corner that is not a finite number meets nothing.
 struct ImageQuad {
     double u[4], v[4];
 };
