@@ -26,15 +26,35 @@ constexpr const char *kUnsupported =
 
 constexpr uint64_t kMaxInflated = uint64_t{1} << 30;  // FlateDecode output cap: 1 GiB
 
-// How one filter step ended.
-enum class Step { ok, out_of_memory, bad_data };
+// FlateDecode: a first guess of 20 times the input, grown while it is too small.
+FilterStep decode_flate(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
+    uint64_t cap = 20 * in_len + 4096;  // in_len is far below 2^40: no wrap
+    if (cap > kMaxInflated) cap = kMaxInflated;
+    const int rc = inflate_growing(in, in_len, cap, kMaxInflated, out, &out_len);
+    if (rc == -2) return FilterStep::out_of_memory;
+    return rc == 0 ? FilterStep::ok : FilterStep::bad_data;
+}
 
-// ASCIIHexDecode: pairs of hexadecimal digits, white space ignored, ">" ends
-// the data; an odd final digit is completed with 0.
-Step decode_hex(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
+const unsigned char *malformed_filter(const char *label, int32_t *failed) {
+    set_error(kMalformed, label);
+    *failed = 1;
+    return nullptr;
+}
+
+// Writes the `count` most significant bytes of `value` if they fit.
+bool put_be(unsigned char *out, uint64_t cap, uint64_t &n, uint32_t value, int count) {
+    if (cap - n < static_cast<uint64_t>(count)) return false;
+    for (int k = 0; k < count; ++k) out[n++] = static_cast<unsigned char>(value >> (24 - 8 * k));
+    return true;
+}
+
+}  // namespace
+
+FilterStep decode_ascii_hex(const unsigned char *in, uint64_t in_len, Block &out,
+                            uint64_t &out_len) {
     const uint64_t cap = in_len / 2 + 2;
     out.reset(static_cast<unsigned char *>(std::malloc(cap)));
-    if (!out) return Step::out_of_memory;
+    if (!out) return FilterStep::out_of_memory;
     uint64_t n = 0;
     int pending = -1;
     for (uint64_t i = 0; i < in_len; ++i) {
@@ -50,28 +70,18 @@ Step decode_hex(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &
         } else if (c == '>') {
             break;
         } else if (!is_pdf_ws(c)) {
-            return Step::bad_data;
+            return FilterStep::bad_data;
         }
     }
     if (pending >= 0) out[n++] = static_cast<unsigned char>(pending << 4);
     out_len = n;
-    return Step::ok;
+    return FilterStep::ok;
 }
 
-// Writes the `count` most significant bytes of `value` if they fit.
-bool put_be(unsigned char *out, uint64_t cap, uint64_t &n, uint32_t value, int count) {
-    if (cap - n < static_cast<uint64_t>(count)) return false;
-    for (int k = 0; k < count; ++k) out[n++] = static_cast<unsigned char>(value >> (24 - 8 * k));
-    return true;
-}
-
-// ASCII85Decode: groups of five base-85 digits ("!" to "u") give four bytes,
-// "z" stands for four zero bytes between groups, "~" ends the data. Group
-// values are taken modulo 2^32.
-Step decode_a85(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
+FilterStep decode_ascii85(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
     const uint64_t cap = in_len + in_len / 4 + 64;
     out.reset(static_cast<unsigned char *>(std::malloc(cap)));
-    if (!out) return Step::out_of_memory;
+    if (!out) return FilterStep::out_of_memory;
     unsigned char *o = out.get();
     uint64_t n = 0;
     uint32_t value = 0;
@@ -81,44 +91,27 @@ Step decode_a85(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &
         if (c >= '!' && c <= 'u') {
             value = value * 85u + static_cast<uint32_t>(c - '!');
             if (++digits == 5) {
-                if (!put_be(o, cap, n, value, 4)) return Step::bad_data;
+                if (!put_be(o, cap, n, value, 4)) return FilterStep::bad_data;
                 value = 0;
                 digits = 0;
             }
         } else if (c == 'z') {
-            if (digits != 0 || !put_be(o, cap, n, 0, 4)) return Step::bad_data;
+            if (digits != 0 || !put_be(o, cap, n, 0, 4)) return FilterStep::bad_data;
         } else if (c == '~') {
             break;
         } else if (!is_pdf_ws(c)) {
-            return Step::bad_data;
+            return FilterStep::bad_data;
         }
     }
-    if (digits == 1) return Step::bad_data;
+    if (digits == 1) return FilterStep::bad_data;
     if (digits > 1) {
         // A short final group is padded with the highest digit, "u".
         for (int k = digits; k < 5; ++k) value = value * 85u + 84u;
-        if (!put_be(o, cap, n, value, digits - 1)) return Step::bad_data;
+        if (!put_be(o, cap, n, value, digits - 1)) return FilterStep::bad_data;
     }
     out_len = n;
-    return Step::ok;
+    return FilterStep::ok;
 }
-
-// FlateDecode: a first guess of 20 times the input, grown while it is too small.
-Step decode_flate(const unsigned char *in, uint64_t in_len, Block &out, uint64_t &out_len) {
-    uint64_t cap = 20 * in_len + 4096;  // in_len is far below 2^40: no wrap
-    if (cap > kMaxInflated) cap = kMaxInflated;
-    const int rc = inflate_growing(in, in_len, cap, kMaxInflated, out, &out_len);
-    if (rc == -2) return Step::out_of_memory;
-    return rc == 0 ? Step::ok : Step::bad_data;
-}
-
-const unsigned char *malformed_filter(const char *label, int32_t *failed) {
-    set_error(kMalformed, label);
-    *failed = 1;
-    return nullptr;
-}
-
-}  // namespace
 
 int inflate_growing(const unsigned char *source, uint64_t source_len, uint64_t first_cap,
                     uint64_t limit, Block &out, uint64_t *produced) {
@@ -206,25 +199,25 @@ const unsigned char *decode_stream_obj(const ObjEntry &entry, const unsigned cha
         const char *name = list.names[k];
         Block out;
         uint64_t out_len = 0;
-        Step step;
+        FilterStep step;
         const char *bad_data = nullptr;  // the message for data the step cannot decode
         if (std::strcmp(name, "FlateDecode") == 0) {
             step = decode_flate(in, in_len, out, out_len);
             bad_data = kFlateFailed;
         } else if (std::strcmp(name, "ASCIIHexDecode") == 0 || std::strcmp(name, "AHx") == 0) {
-            step = decode_hex(in, in_len, out, out_len);
+            step = decode_ascii_hex(in, in_len, out, out_len);
             bad_data = kHexInvalid;
         } else if (std::strcmp(name, "ASCII85Decode") == 0 || std::strcmp(name, "A85") == 0) {
-            step = decode_a85(in, in_len, out, out_len);
+            step = decode_ascii85(in, in_len, out, out_len);
             bad_data = kA85Invalid;
         } else {
             set_error(kUnsupported, label, name);
             *failed = 1;
             return nullptr;
         }
-        if (step == Step::bad_data) set_error(bad_data, label);
-        if (step == Step::out_of_memory) set_error(kOutOfMemory, label);
-        if (step != Step::ok) {
+        if (step == FilterStep::bad_data) set_error(bad_data, label);
+        if (step == FilterStep::out_of_memory) set_error(kOutOfMemory, label);
+        if (step != FilterStep::ok) {
             *failed = 1;
             return nullptr;
         }

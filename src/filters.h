@@ -17,6 +17,22 @@ struct FilterList {
 // past it. Returns 0, or -1 with *pos unchanged when no name can be taken.
 int parse_one_filter(const unsigned char *text, int32_t *pos, int32_t end, FilterList &list);
 
+// How one filter step ended.
+enum class FilterStep { ok, out_of_memory, bad_data };
+
+// ASCIIHexDecode: pairs of hexadecimal digits, white space ignored, ">" ends
+// the data; an odd final digit is completed with 0. `out` receives a malloc'd
+// block of at most in_len / 2 + 2 bytes, *out_len of them used.
+FilterStep decode_ascii_hex(const unsigned char *in, uint64_t in_len,
+                            std::unique_ptr<unsigned char[], FreeDeleter> &out, uint64_t &out_len);
+
+// ASCII85Decode: groups of five base-85 digits ("!" to "u") give four bytes,
+// "z" stands for four zero bytes between groups, "~" ends the data. Group
+// values are taken modulo 2^32. `out` as for decode_ascii_hex, at most
+// in_len * 5 / 4 + 64 bytes.
+FilterStep decode_ascii85(const unsigned char *in, uint64_t in_len,
+                          std::unique_ptr<unsigned char[], FreeDeleter> &out, uint64_t &out_len);
+
 // Inflates zlib data into a malloc'd block of `first_cap` bytes, doubled (up
 // to `limit`, at most 1 GiB) and decoded again while the output does not fit.
 // Returns 0 with `out` holding *produced bytes, -1 when the data is corrupt

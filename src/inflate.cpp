@@ -161,12 +161,16 @@ int codes(DecoderState &s, const HuffmanCode &lencode, const HuffmanCode &distco
         const uint32_t dist = dists[symbol] + static_cast<uint32_t>(dist_extra);
         if (dist > s.outcnt) return kFail;  // reaches before the first byte
 
-        if (len > s.outcap - s.outcnt) return kFull;
+        // A copy that does not fit still fills the destination, so that a
+        // full destination holds a prefix of the output.
+        const uint32_t room = s.outcap - s.outcnt;
+        const uint32_t take = len < room ? len : room;
         // Byte by byte: the source may overlap the bytes being written.
         unsigned char *to = s.out + s.outcnt;
         const unsigned char *from = to - dist;
-        for (uint32_t i = 0; i < len; ++i) to[i] = from[i];
-        s.outcnt += len;
+        for (uint32_t i = 0; i < take; ++i) to[i] = from[i];
+        s.outcnt += take;
+        if (take < len) return kFull;
     }
 }
 
@@ -182,11 +186,12 @@ int stored(DecoderState &s) {
     if (len != (~nlen & 0xffff)) return kFail;
     s.incnt += 4;
     if (s.inlen - s.incnt < len) return kFail;
-    if (len > s.outcap - s.outcnt) return kFull;
-    if (len > 0) std::memcpy(s.out + s.outcnt, s.in + s.incnt, len);
-    s.incnt += len;
-    s.outcnt += len;
-    return 0;
+    const uint32_t room = s.outcap - s.outcnt;
+    const uint32_t take = len < room ? len : room;
+    if (take > 0) std::memcpy(s.out + s.outcnt, s.in + s.incnt, take);
+    s.incnt += take;
+    s.outcnt += take;
+    return take < len ? kFull : 0;
 }
 
 // The fixed codes of RFC 1951 3.2.6, built at compile time. Literal/length

@@ -12,10 +12,13 @@
 //    0  success; *produced is the number of bytes written;
 //   -2  the data decoded correctly so far but the output does not fit: the
 //       destination was full when a literal, a copy or a stored block needed
-//       room. A larger destination may succeed;
+//       room. The destination then holds the first `dest_cap` bytes of the
+//       output, which is all a reader of a known size needs. A larger
+//       destination may succeed;
 //   -1  any other failure: a capacity above 2^30 (refused before the input is
 //       read), a bad header, data cut short, or corrupt data.
-// On every failure *produced is 0 and the contents of `dest` are undefined.
+// On every failure *produced is 0; after -1 the contents of `dest` are
+// undefined.
 // Allocates nothing and keeps no state between calls; safe to call from
 // several threads at once.
 int inflate_decompress(const unsigned char *source, uint64_t source_len, unsigned char *dest,
