@@ -11,15 +11,17 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1u << 20)) return 0;
     const Region regions[2] = {{1, 0, 0, 300, 800}, {1.5f, -50, 600, 100, 100}};
-    SearchPattern pattern;
-    search_pattern_make("secret", pattern);
+    SearchSet search;
+    search_set_add(search, "secret");
+    search_set_add(search, "pass word");
+    search_set_build(search);
     Doc doc;
     FontCache fonts;
     const PdfObj no_resources;
     const ContentContext ctx{doc, fonts, no_resources};
     for (int mode = 0; mode < 2; ++mode) {
         RedactJob job;
-        job.pattern = mode == 0 ? &pattern : nullptr;
+        job.search = mode == 0 ? &search : nullptr;
         job.regions = mode == 1 ? regions : nullptr;
         job.region_count = mode == 1 ? 2 : 0;
         Buf out;

@@ -72,10 +72,13 @@ bool load_with_pages(const char *input_path, Doc &doc) {
 
 // The search text ready for matching. False with g_err set when nothing
 // searchable is left of it.
-bool make_pattern(const char *search_text, SearchPattern &pattern) {
-    if (search_pattern_make(search_text, pattern)) return true;
-    set_error("search_text cannot be empty");
-    return false;
+bool make_search(const char *search_text, SearchSet &search) {
+    if (!search_set_add(search, search_text)) {
+        set_error("search_text cannot be empty");
+        return false;
+    }
+    search_set_build(search);
+    return true;
 }
 
 // Pages whose Do operators now name copies of forms get a dictionary with
@@ -158,10 +161,10 @@ int apply_redaction(const char *input_path, const char *output_path, const char 
     if (has_regions && !validate_regions(regions, region_count,
                                          static_cast<int32_t>(doc.pages.size())))
         return 0;
-    SearchPattern pattern;
-    if (search_text != nullptr && !make_pattern(search_text, pattern)) return 0;
+    SearchSet search;
+    if (search_text != nullptr && !make_search(search_text, search)) return 0;
     RedactJob job;
-    job.pattern = search_text != nullptr ? &pattern : nullptr;
+    job.search = search_text != nullptr ? &search : nullptr;
     job.regions = has_regions ? regions : nullptr;
     job.region_count = has_regions ? region_count : 0;
     job.red = red;
@@ -234,10 +237,10 @@ int count_matches(const char *input_path, const char *search_text) {
     DocGuard guard;
     Doc &doc = guard.doc;
     if (!load_with_pages(input_path, doc)) return -1;
-    SearchPattern pattern;
-    if (!make_pattern(search_text, pattern)) return -1;
+    SearchSet search;
+    if (!make_search(search_text, search)) return -1;
     RedactJob job;
-    job.pattern = &pattern;
+    job.search = &search;
     WalkResult walk;
     if (walk_document(doc, job, WalkMode::kCount, doc.max_obj_num, walk) < 0) return -1;
     clear_error();

@@ -58,7 +58,7 @@ void unit_lengths(const Matrix &m, double *ux, double *uy) {
 
 // The box over glyphs [first, end) of one line: their boxes joined in the
 // text space of the first, widened by one unit of user space on every side.
-PaintBox line_box(const ContentTrace &trace, const std::vector<int32_t> &glyphs) {
+Quad line_box(const ContentTrace &trace, const std::vector<int32_t> &glyphs) {
     const ShowOp &op = trace.ops[static_cast<size_t>(trace.glyphs[static_cast<size_t>(glyphs[0])].op)];
     Matrix inverse;
     double ux = 0, uy = 0;
@@ -75,11 +75,11 @@ PaintBox line_box(const ContentTrace &trace, const std::vector<int32_t> &glyphs)
         }
     }
     if (!usable) {
-        return {quad_of(Matrix{}, box.x0 - 1, box.y0 - 1, std::fmax(box.x1 + 1, box.x0),
-                        std::fmax(box.y1 + 1, box.y0))};
+        return quad_of(Matrix{}, box.x0 - 1, box.y0 - 1, std::fmax(box.x1 + 1, box.x0),
+                       std::fmax(box.y1 + 1, box.y0));
     }
     const double mx = 1 / ux, my = 1 / uy;
-    return {quad_of(op.text_to_user, box.x0 - mx, box.y0 - my, box.x1 + mx, box.y1 + my)};
+    return quad_of(op.text_to_user, box.x0 - mx, box.y0 - my, box.x1 + mx, box.y1 + my);
 }
 
 // ---- Text mode -------------------------------------------------------------------
@@ -124,18 +124,23 @@ bool is_invisible_text(const ContentTrace &trace, const StreamText &text, const 
     return false;
 }
 
-void decide_text(const unsigned char *content, const ContentTrace &trace,
-                 const SearchPattern &pattern, StreamDecision &d) {
+void count_match(StreamDecision &d, int32_t term, int32_t n = 1) {
+    d.matches += n;
+    if (static_cast<size_t>(term) < d.term_matches.size()) d.term_matches[static_cast<size_t>(term)] += n;
+}
+
+void decide_text(const unsigned char *content, const ContentTrace &trace, const SearchSet &set,
+                 StreamDecision &d) {
     StreamText text;
     stream_text_build(trace, text);
     d.unreadable_glyphs = static_cast<int32_t>(std::min<int64_t>(text.unreadable_glyphs, INT32_MAX));
     d.unreadable_font = text.unreadable_font;
     std::vector<TextMatch> matches;
-    find_matches(text, pattern, matches);
+    find_matches(text, set, matches);
     std::vector<int32_t> line;
     const int32_t length = static_cast<int32_t>(text.chars.size());
     for (const TextMatch &m : matches) {
-        ++d.matches;
+        count_match(d, m.term);
         for (int32_t c = m.first; c < m.end; ++c) {
             const CharOwner &o = text.owners[static_cast<size_t>(c)];
             if (o.glyph >= 0) d.blank[static_cast<size_t>(o.glyph)] = 1;
@@ -156,7 +161,7 @@ void decide_text(const unsigned char *content, const ContentTrace &trace,
         }
         line.clear();
         auto flush = [&]() {
-            if (!line.empty()) d.boxes.push_back(line_box(trace, line));
+            if (!line.empty()) d.boxes.push_back({line_box(trace, line), m.term});
             line.clear();
         };
         for (int32_t c = first; c < end; ++c) {
@@ -179,10 +184,10 @@ void decide_text(const unsigned char *content, const ContentTrace &trace,
     for (size_t k = 0; k < trace.dict_strings.size(); ++k) {
         const DictString &s = trace.dict_strings[k];
         if (s.actual_text && s.span >= 0) continue;
-        find_in_string(dict_string_text(content, s), pattern, found);
+        find_in_string(dict_string_text(content, s), set, found);
         if (found.empty()) continue;
         d.blank_strings[k] = 1;
-        d.matches += static_cast<int32_t>(found.size());
+        for (const TextMatch &m : found) count_match(d, m.term);
     }
 }
 
@@ -216,6 +221,7 @@ void decide_regions(const ContentTrace &trace, const RedactJob &job, const Place
     std::vector<const Region *> mine;
     for (int r = 0; r < job.region_count; ++r)
         if (region_on_page(job.regions[r], pl.page)) mine.push_back(&job.regions[r]);
+    auto cause_of = [&](const Region *r) { return -1 - static_cast<int32_t>(r - job.regions); };
     if (mine.empty()) return;
     std::vector<Matrix> to_page(trace.ops.size());
     for (size_t k = 0; k < trace.ops.size(); ++k)
@@ -241,7 +247,8 @@ void decide_regions(const ContentTrace &trace, const RedactJob &job, const Place
     for (const Region *r : mine) {
         const Box b = region_box(*r);
         d.boxes.push_back({invertible ? quad_of(from_page, b.x0, b.y0, b.x1, b.y1)
-                                      : quad_of(Matrix{}, b.x0, b.y0, b.x1, b.y1)});
+                                      : quad_of(Matrix{}, b.x0, b.y0, b.x1, b.y1),
+                           cause_of(r)});
     }
 }
 
@@ -546,8 +553,10 @@ void decide_stream(const unsigned char *content, const ContentTrace &trace, cons
     decision = StreamDecision{};
     decision.blank.assign(trace.glyphs.size(), 0);
     decision.blank_strings.assign(trace.dict_strings.size(), 0);
-    if (job.pattern != nullptr && !job.pattern->chars.empty())
-        decide_text(content, trace, *job.pattern, decision);
+    if (job.search != nullptr && !job.search->patterns.empty()) {
+        decision.term_matches.assign(job.search->patterns.size(), 0);
+        decide_text(content, trace, *job.search, decision);
+    }
     if (job.regions != nullptr && job.region_count > 0) decide_regions(trace, job, placement, decision);
     decide_spans(trace, decision);
 }

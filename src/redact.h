@@ -20,7 +20,7 @@ bool region_on_page(const Region &region, int page);
 
 // What one call redacts, the same for every stream it reads.
 struct RedactJob {
-    const SearchPattern *pattern = nullptr;  // text mode: the search text
+    const SearchSet *search = nullptr;       // text mode: the search texts (built)
     const Region *regions = nullptr;         // region mode: the rectangles of every page
     int region_count = 0;
     int red = 0, green = 0, blue = 0;        // the box colour, 0..255 (clamped)
@@ -33,9 +33,11 @@ struct Placement {
     bool paint_regions = true;  // the regions of the page are painted in this stream
 };
 
-// A box to paint, in the stream's user space: four corners.
+// A box to paint, in the stream's user space: four corners, and what caused
+// it: a term's index (0, 1, ...) or -1 - the index of a region.
 struct PaintBox {
     Quad quad;
+    int32_t cause = 0;
 };
 
 // What the redaction decided for one content stream.
@@ -44,7 +46,8 @@ struct StreamDecision {
     std::vector<uint8_t> blank_strings;  // per DictString of the trace
     std::vector<PaintBox> boxes;         // match boxes, then regions
     std::vector<int32_t> props_objects;  // named property lists whose strings must go
-    int32_t matches = 0;                 // occurrences of the search text
+    int32_t matches = 0;                 // occurrences of the search texts
+    std::vector<int32_t> term_matches;   // per term
     int32_t unreadable_glyphs = 0;       // glyphs whose codes cannot be read
     const Font *unreadable_font = nullptr;
     bool any_blank() const;

@@ -1,6 +1,7 @@
 // Text as readers extract it, and the search for the search text in it.
 #include "textmatch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -91,35 +92,46 @@ int break_between(const ContentTrace &trace, const TraceGlyph &g, const TraceGly
     return 0;
 }
 
-// KMP over the text, leftmost and never overlapping; `skip` marks characters
-// that the walk passes over (they belong to the occurrence around them).
-void kmp(const std::u32string &text, const std::vector<uint8_t> *skip, const std::u32string &pat,
-         std::vector<TextMatch> &out) {
-    const size_t m = pat.size();
-    if (m == 0) return;
-    std::vector<size_t> fail(m, 0);
-    for (size_t i = 1, k = 0; i < m; ++i) {
-        while (k > 0 && pat[i] != pat[k]) k = fail[k - 1];
-        if (pat[i] == pat[k]) ++k;
-        fail[i] = k;
-    }
-    size_t k = 0;
-    int64_t start = -1;  // text index of the pattern's first character, when k > 0
-    std::vector<size_t> starts(m, 0);  // text index of each matched pattern character
+// Runs the automaton over the text and reports every term's occurrences,
+// leftmost first and never overlapping within a term. `skip` marks
+// characters that the walk passes over (they belong to the occurrence around
+// them).
+void run_automaton(const std::u32string &text, const std::vector<uint8_t> *skip, const SearchSet &set,
+                   std::vector<TextMatch> &out) {
+    if (set.nodes.empty()) return;
+    std::vector<int32_t> last_end(set.patterns.size(), -1);
+    std::vector<int32_t> taken;  // text indices of the characters not passed over
+    taken.reserve(text.size());
+    int32_t node = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         if (skip != nullptr && (*skip)[i]) continue;
-        const char32_t c = text[i];
-        while (k > 0 && c != pat[k]) k = fail[k - 1];
-        if (c == pat[k]) {
-            starts[k] = i;
-            ++k;
+        taken.push_back(static_cast<int32_t>(i));
+        const uint64_t c = text[i];
+        for (;;) {
+            auto it = set.edges.find((static_cast<uint64_t>(node) << 32) | c);
+            if (it != set.edges.end()) {
+                node = it->second;
+                break;
+            }
+            if (node == 0) break;
+            node = set.nodes[static_cast<size_t>(node)].fail;
         }
-        if (k == m) {
-            start = static_cast<int64_t>(starts[0]);
-            out.push_back({static_cast<int32_t>(start), static_cast<int32_t>(i + 1)});
-            k = 0;
+        for (int32_t at = set.nodes[static_cast<size_t>(node)].out >= 0 ? node : set.nodes[static_cast<size_t>(node)].report;
+             at >= 0; at = set.nodes[static_cast<size_t>(at)].report) {
+            const int32_t depth = set.nodes[static_cast<size_t>(at)].depth;
+            const int32_t first = taken[taken.size() - static_cast<size_t>(depth)];
+            for (int32_t o = set.nodes[static_cast<size_t>(at)].out; o >= 0; o = set.outs[static_cast<size_t>(o)].next) {
+                const int32_t term = set.outs[static_cast<size_t>(o)].term;
+                if (first < last_end[static_cast<size_t>(term)]) continue;
+                last_end[static_cast<size_t>(term)] = static_cast<int32_t>(i + 1);
+                out.push_back({first, static_cast<int32_t>(i + 1), term});
+            }
         }
     }
+}
+
+bool by_start(const TextMatch &a, const TextMatch &b) {
+    return a.first != b.first ? a.first < b.first : a.term < b.term;
 }
 
 }  // namespace
@@ -148,6 +160,74 @@ bool search_pattern_make(const char *text, SearchPattern &out) {
     out.chars = fold_text(decoded);
     if (lead) out.chars.insert(out.chars.begin(), kSeparator);
     return !out.chars.empty();
+}
+
+bool search_set_add(SearchSet &set, const char *text) {
+    SearchPattern p;
+    if (!search_pattern_make(text, p)) return false;
+    set.patterns.push_back(std::move(p));
+    return true;
+}
+
+void search_set_build(SearchSet &set) {
+    set.nodes.assign(1, SearchSet::Node{});
+    set.outs.clear();
+    set.edges.clear();
+    for (size_t t = 0; t < set.patterns.size(); ++t) {
+        int32_t node = 0;
+        for (const char32_t c : set.patterns[t].chars) {
+            const uint64_t key = (static_cast<uint64_t>(node) << 32) | c;
+            auto it = set.edges.find(key);
+            if (it == set.edges.end()) {
+                SearchSet::Node n;
+                n.depth = set.nodes[static_cast<size_t>(node)].depth + 1;
+                set.nodes.push_back(n);
+                it = set.edges.emplace(key, static_cast<int32_t>(set.nodes.size() - 1)).first;
+            }
+            node = it->second;
+        }
+        set.outs.push_back({static_cast<int32_t>(t), set.nodes[static_cast<size_t>(node)].out});
+        set.nodes[static_cast<size_t>(node)].out = static_cast<int32_t>(set.outs.size() - 1);
+    }
+    // Fail links breadth first: the children of each node, in order of depth.
+    std::vector<std::vector<std::pair<char32_t, int32_t>>> children(set.nodes.size());
+    for (const auto &[key, child] : set.edges)
+        children[static_cast<size_t>(key >> 32)].push_back({static_cast<char32_t>(key & 0xFFFFFFFFu), child});
+    std::vector<int32_t> queue;
+    for (const auto &[c, child] : children[0]) queue.push_back(child);
+    for (size_t q = 0; q < queue.size(); ++q) {
+        const int32_t node = queue[q];
+        for (const auto &[c, child] : children[static_cast<size_t>(node)]) {
+            int32_t f = set.nodes[static_cast<size_t>(node)].fail;
+            for (;;) {
+                auto it = set.edges.find((static_cast<uint64_t>(f) << 32) | c);
+                if (it != set.edges.end() && it->second != child) {
+                    f = it->second;
+                    break;
+                }
+                if (f == 0) {
+                    f = 0;
+                    break;
+                }
+                f = set.nodes[static_cast<size_t>(f)].fail;
+            }
+            SearchSet::Node &n = set.nodes[static_cast<size_t>(child)];
+            n.fail = f;
+            const SearchSet::Node &fn = set.nodes[static_cast<size_t>(f)];
+            n.report = fn.out >= 0 ? f : fn.report;
+            queue.push_back(child);
+        }
+    }
+}
+
+int64_t search_set_fewest_letters(const SearchSet &set) {
+    int64_t fewest = -1;
+    for (const SearchPattern &p : set.patterns) {
+        int64_t letters = 0;
+        for (const char32_t c : p.chars) letters += c != kSeparator;
+        if (fewest < 0 || letters < fewest) fewest = letters;
+    }
+    return fewest < 0 ? 0 : fewest;
 }
 
 void stream_text_build(const ContentTrace &trace, StreamText &out) {
@@ -204,12 +284,11 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
     (void)span_at;
 }
 
-void find_matches(const StreamText &text, const SearchPattern &pattern,
-                  std::vector<TextMatch> &out) {
+void find_matches(const StreamText &text, const SearchSet &set, std::vector<TextMatch> &out) {
     out.clear();
-    kmp(text.chars, nullptr, pattern.chars, out);
+    run_automaton(text.chars, nullptr, set, out);
     // A word broken over two lines by a hyphen: the hyphen and the line break
-    // are passed over, unless an occurrence was found there already.
+    // are passed over, unless an occurrence of the same term was found there.
     std::vector<uint8_t> skip(text.chars.size(), 0);
     bool any = false;
     for (size_t i = 0; i + 1 < text.chars.size(); ++i) {
@@ -218,24 +297,23 @@ void find_matches(const StreamText &text, const SearchPattern &pattern,
             any = true;
         }
     }
-    if (!any) return;
-    std::vector<TextMatch> joined;
-    kmp(text.chars, &skip, pattern.chars, joined);
-    std::vector<TextMatch> merged;
-    size_t a = 0;
-    for (const TextMatch &m : joined) {
-        while (a < out.size() && out[a].end <= m.first) merged.push_back(out[a++]);
-        bool overlaps = false;
-        for (size_t k = a; k < out.size() && out[k].first < m.end; ++k)
-            if (out[k].end > m.first) overlaps = true;
-        if (!overlaps) merged.push_back(m);
+    if (any) {
+        std::vector<TextMatch> joined;
+        run_automaton(text.chars, &skip, set, joined);
+        std::vector<std::vector<TextMatch>> by_term(set.patterns.size());
+        for (const TextMatch &m : out) by_term[static_cast<size_t>(m.term)].push_back(m);
+        for (const TextMatch &m : joined) {
+            const std::vector<TextMatch> &mine = by_term[static_cast<size_t>(m.term)];
+            // The first occurrence of the term that ends after this one starts.
+            auto it = std::upper_bound(mine.begin(), mine.end(), m.first,
+                                       [](int32_t first, const TextMatch &o) { return first < o.end; });
+            if (it == mine.end() || it->first >= m.end) out.push_back(m);
+        }
     }
-    while (a < out.size()) merged.push_back(out[a++]);
-    out.swap(merged);
+    std::sort(out.begin(), out.end(), by_start);
 }
 
-void find_in_string(const std::u32string &text, const SearchPattern &pattern,
-                    std::vector<TextMatch> &out) {
+void find_in_string(const std::u32string &text, const SearchSet &set, std::vector<TextMatch> &out) {
     out.clear();
-    kmp(fold_text(text), nullptr, pattern.chars, out);
+    run_automaton(fold_text(text), nullptr, set, out);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "interp.h"
@@ -25,8 +26,30 @@ struct SearchPattern {
 // False when nothing searchable remains (an empty text).
 bool search_pattern_make(const char *text, SearchPattern &out);
 
-// The number of characters the pattern has, separators included.
-inline size_t search_pattern_length(const SearchPattern &p) { return p.chars.size(); }
+// The search texts of one call, found together in one pass over a text (an
+// Aho-Corasick automaton over their characters).
+struct SearchSet {
+    std::vector<SearchPattern> patterns;  // the terms, in the caller's order
+    struct Node {
+        int32_t fail = 0;     // the longest proper suffix that is a node
+        int32_t out = -1;     // first entry of `outs` for the terms ending here, or -1
+        int32_t report = -1;  // the nearest node on the fail chain with terms, or -1
+        int32_t depth = 0;
+    };
+    struct Out {
+        int32_t term, next;
+    };
+    std::vector<Node> nodes;
+    std::vector<Out> outs;
+    std::unordered_map<uint64_t, int32_t> edges;  // (node << 32 | character) -> child
+};
+
+// Adds a search text; false (nothing added) when nothing searchable remains.
+bool search_set_add(SearchSet &set, const char *text);
+// Builds the automaton once every term is added.
+void search_set_build(SearchSet &set);
+// The fewest letters (characters other than separators) of any term.
+int64_t search_set_fewest_letters(const SearchSet &set);
 
 // Who a character of the text stands for.
 struct CharOwner {
@@ -45,21 +68,20 @@ struct StreamText {
 // Builds the text of a trace.
 void stream_text_build(const ContentTrace &trace, StreamText &out);
 
-// One occurrence: characters [first, end) of the text.
+// One occurrence of term `term`: characters [first, end) of the text.
 struct TextMatch {
     int32_t first, end;
+    int32_t term;
 };
 
-// The occurrences of the pattern in the text, left to right, never
-// overlapping. A hyphen at a line's end followed by the line break may stand
-// inside an occurrence ("Okon-" / "kwo" is found as "Okonkwo").
-void find_matches(const StreamText &text, const SearchPattern &pattern,
-                  std::vector<TextMatch> &out);
+// The occurrences of every term in the text, sorted by their start; the
+// occurrences of one term never overlap one another (the leftmost wins).
+// A hyphen at a line's end followed by the line break may stand inside an
+// occurrence ("Okon-" / "kwo" is found as "Okonkwo").
+void find_matches(const StreamText &text, const SearchSet &set, std::vector<TextMatch> &out);
 
-// The occurrences of the pattern in a text string of its own (an /Alt or /E
-// value): its characters [first, end).
-void find_in_string(const std::u32string &text, const SearchPattern &pattern,
-                    std::vector<TextMatch> &out);
+// The occurrences in a text string of its own (an /Alt or /E value).
+void find_in_string(const std::u32string &text, const SearchSet &set, std::vector<TextMatch> &out);
 
 // Folds a string the way text is compared: case folded, ligatures spelled
 // out, white space as separators.

@@ -152,6 +152,8 @@ const unsigned char *form_bytes(const FormEntry &f) {
 // In verify mode an occurrence fails the walk. Returns -1 with g_err set then.
 int note_decision(Walker &w, const StreamDecision &d, const char *label) {
     w.res.matches += d.matches;
+    for (size_t t = 0; t < d.term_matches.size() && t < w.res.term_matches.size(); ++t)
+        w.res.term_matches[t] += d.term_matches[t];
     w.unreadable += d.unreadable_glyphs;
     if (w.unreadable_font == nullptr) w.unreadable_font = d.unreadable_font;
     if (w.mode == WalkMode::kVerify && d.matches > 0) {
@@ -357,9 +359,8 @@ int walk_appearances(Walker &w, const ObjEntry &page_obj) {
 // Text the library cannot read, on a page of a text-mode call: as many
 // glyphs as the search text has characters could hide an occurrence.
 int check_unreadable(Walker &w) {
-    if (w.mode == WalkMode::kVerify || w.job.pattern == nullptr) return 1;
-    int64_t letters = 0;
-    for (const char32_t c : w.job.pattern->chars) letters += c != kSeparator;
+    if (w.mode == WalkMode::kVerify || w.job.search == nullptr) return 1;
+    const int64_t letters = search_set_fewest_letters(*w.job.search);
     if (w.unreadable == 0 || w.unreadable < letters) return 1;
     set_error("page %d shows text in the font %s, whose codes cannot be read — the text was not redacted",
               w.page, w.unreadable_font != nullptr ? w.unreadable_font->name.c_str() : "(unnamed)");
@@ -466,7 +467,8 @@ int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t l
              nullptr, VisitMap(slots, 0), {}, false};
     w.text_job.regions = nullptr;
     w.text_job.region_count = 0;
-    w.region_job.pattern = nullptr;
+    w.region_job.search = nullptr;
+    if (job.search != nullptr) result.term_matches.assign(job.search->patterns.size(), 0);
     w.regional = job.regions != nullptr && job.region_count > 0;
     for (size_t i = 0; i < pages; ++i)
         if (walk_page(w, i) < 0) return -1;

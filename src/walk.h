@@ -35,7 +35,8 @@ struct WalkResult {
     std::vector<NewStream> new_streams;  // copies of forms, numbered from first_new_num on
     int32_t first_new_num = 0;
     std::vector<int32_t> props_objects;  // property lists whose alternate text must go
-    int64_t matches = 0;
+    int64_t matches = 0;                 // occurrences of every term
+    std::vector<int64_t> term_matches;   // per term
 };
 
 // Walks every page of `doc` for `job`. Numbers for new objects start after

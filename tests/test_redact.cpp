@@ -31,10 +31,11 @@ Redacted redact(const std::string &content, const char *search, std::vector<Regi
     FontCache fonts;
     const PdfObj none;
     const ContentContext ctx{empty, fonts, none};
-    SearchPattern pattern;
-    const bool searching = search != nullptr && search_pattern_make(search, pattern);
+    SearchSet set;
+    const bool searching = search != nullptr && search_set_add(set, search);
+    search_set_build(set);
     RedactJob job;
-    job.pattern = searching ? &pattern : nullptr;
+    job.search = searching ? &set : nullptr;
     job.regions = regions.empty() ? nullptr : regions.data();
     job.region_count = static_cast<int>(regions.size());
     job.red = red;
@@ -256,10 +257,11 @@ TEST(RedactFonts, TheWordsAfterABlankedRunKeepTheirPlace) {
     PageFixture page("BT /F3 10 Tf 100 700 Td (my secret word) Tj (!) Tj ET", "/Font << /F3 10 0 R >>",
                      {object(10, kTimes)});
     ASSERT_TRUE(page.loaded);
-    SearchPattern pattern;
-    search_pattern_make("secret", pattern);
+    SearchSet set;
+    search_set_add(set, "secret");
+    search_set_build(set);
     RedactJob job;
-    job.pattern = &pattern;
+    job.search = &set;
     auto r = page.redact(job);
     ASSERT_EQ(r.rc, 1);
     // secret: 389 444 444 333 444 278 = 2332; six spaces 1500: 832 to move.

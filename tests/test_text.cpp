@@ -27,10 +27,11 @@ struct Search {
 };
 
 Search search(const PageFixture &page, const char *text, WalkMode mode = WalkMode::kRedact) {
-    SearchPattern pattern;
-    search_pattern_make(text, pattern);
+    SearchSet set;
+    search_set_add(set, text);
+    search_set_build(set);
     RedactJob job;
-    job.pattern = &pattern;
+    job.search = &set;
     auto r = page.redact(job, mode);
     Search s;
     s.rc = r.rc;
@@ -206,6 +207,24 @@ TEST(TextFonts, CodesThatCannotBeReadRefuseTextModeOnly) {
     auto r = page.redact(job);
     ASSERT_EQ(r.rc, 1);
     EXPECT_NE(r.pages[0].find("<0000000000000000> Tj"), std::string::npos) << r.pages[0];
+}
+
+TEST(TextMatching, ManyTermsInOnePass) {
+    PageFixture page("BT /F1 10 Tf (Jane Doe met jane doe and John) Tj ET", "/Font << /F1 10 0 R >>",
+                     {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")});
+    ASSERT_TRUE(page.loaded);
+    SearchSet set;
+    for (const char *term : {"Jane Doe", "doe", "John", "jane", "absent", "DOE"}) search_set_add(set, term);
+    search_set_build(set);
+    RedactJob job;
+    job.search = &set;
+    auto r = page.redact(job);
+    ASSERT_EQ(r.rc, 1);
+    // Each term counts its own occurrences, overlapping other terms' or not;
+    // a term given twice counts twice.
+    EXPECT_EQ(r.walk.term_matches, (std::vector<int64_t>{2, 2, 1, 2, 0, 2}));
+    EXPECT_EQ(r.walk.matches, 9);
+    EXPECT_EQ(extracted_text(page, r.pages[0]), "met and ");
 }
 
 TEST(TextVerification, ReadsCompressedFormsThroughTheirFonts) {

@@ -46,9 +46,10 @@ struct WalkRun {
     WalkRun(const PdfBuilder &pdf, const char *search, const std::vector<Region> &regions = {}) {
         const pdftest::TempFile file = pdf.file();
         EXPECT_EQ(doc_load(file.c_str(), doc), 0) << g_err;
-        SearchPattern pattern;
+        SearchSet set;
         RedactJob job;
-        if (search != nullptr && search_pattern_make(search, pattern)) job.pattern = &pattern;
+        if (search != nullptr && search_set_add(set, search)) job.search = &set;
+        search_set_build(set);
         job.regions = regions.empty() ? nullptr : regions.data();
         job.region_count = static_cast<int>(regions.size());
         clear_error();
