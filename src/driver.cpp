@@ -137,39 +137,45 @@ bool verify_as_read(const Buf &out, const char *output_path, const RedactJob &jo
         set_error("out of memory checking the output file");
         return false;
     }
-    if (doc_load_bytes(std::move(bytes), output_path, guard.doc) != 0) return false;
+    if (doc_load_bytes(std::move(bytes), output_path != nullptr ? output_path : "the output", guard.doc) != 0)
+        return false;
     WalkResult walk;
     return walk_document(guard.doc, text_only, WalkMode::kVerify, guard.doc.max_obj_num, walk) > 0;
 }
 
 }  // namespace
 
-int apply_redaction(const char *input_path, const char *output_path, const char *search_text,
-                    const Region *regions, int region_count, int red, int green, int blue) {
-    if (input_path == nullptr || output_path == nullptr) {
+int run_job(const JobSpec &spec, JobReport &report) {
+    report = JobReport{};
+    if (spec.input_path == nullptr) {
         set_error("NULL path argument");
         return 0;
     }
-    if (search_text != nullptr && search_text[0] == '\0') {
-        set_error("search_text cannot be empty");
-        return 0;
+    SearchSet search;
+    for (const std::string &term : spec.terms) {
+        if (term.empty() || !search_set_add(search, term.c_str())) {
+            set_error("search_text cannot be empty");
+            return 0;
+        }
     }
+    search_set_build(search);
+    const char *input_path = spec.input_path;
+    const char *output_path = spec.output_path;
     DocGuard guard;
     Doc &doc = guard.doc;
     if (!load_with_pages(input_path, doc)) return 0;
-    const bool has_regions = regions != nullptr && region_count != 0;
-    if (has_regions && !validate_regions(regions, region_count,
-                                         static_cast<int32_t>(doc.pages.size())))
+    const Region *regions = spec.regions.empty() ? nullptr : spec.regions.data();
+    const int region_count = static_cast<int>(spec.regions.size());
+    const bool has_regions = regions != nullptr;
+    if (has_regions && !validate_regions(regions, region_count, static_cast<int32_t>(doc.pages.size())))
         return 0;
-    SearchSet search;
-    if (search_text != nullptr && !make_search(search_text, search)) return 0;
     RedactJob job;
-    job.search = search_text != nullptr ? &search : nullptr;
-    job.regions = has_regions ? regions : nullptr;
-    job.region_count = has_regions ? region_count : 0;
-    job.red = red;
-    job.green = green;
-    job.blue = blue;
+    job.search = search.patterns.empty() ? nullptr : &search;
+    job.regions = regions;
+    job.region_count = region_count;
+    job.red = spec.red;
+    job.green = spec.green;
+    job.blue = spec.blue;
 
     // Per-object tables, max_obj_num + 64 slots each.
     const int32_t table_size = doc.max_obj_num + 64;
@@ -222,15 +228,45 @@ int apply_redaction(const char *input_path, const char *output_path, const char 
     std::vector<UnscannedRange> unscanned;
     if (!build_output(doc, plan, out, unscanned)) return 0;
 
-    if (search_text != nullptr &&
-        (!verify_output(out.data.get(), static_cast<int32_t>(out.len), search_text, unscanned) ||
-         !verify_as_read(out, output_path, job))) {
-        remove_output_file(output_path, input_path);
+    bool clean = true;
+    for (size_t t = 0; t < spec.terms.size() && clean; ++t)
+        clean = verify_output(out.data.get(), static_cast<int32_t>(out.len), spec.terms[t].c_str(),
+                              unscanned) != 0;
+    if (clean && job.search != nullptr) clean = verify_as_read(out, output_path, job);
+    if (!clean) {
+        if (output_path != nullptr) remove_output_file(output_path, input_path);
         return 0;
     }
-    if (!write_output_file(output_path, out.data.get(), static_cast<int64_t>(out.len))) return 0;
+    if (output_path != nullptr &&
+        !write_output_file(output_path, out.data.get(), static_cast<int64_t>(out.len)))
+        return 0;
+    report.term_matches = walk.term_matches;
+    for (const PaintedBox &b : walk.boxes)
+        report.boxes.push_back({b.page, b.box.x0, b.box.y0, b.box.x1, b.box.y1, b.cause});
     clear_error();
     return 1;
+}
+
+int apply_redaction(const char *input_path, const char *output_path, const char *search_text,
+                    const Region *regions, int region_count, int red, int green, int blue) {
+    if (input_path == nullptr || output_path == nullptr) {
+        set_error("NULL path argument");
+        return 0;
+    }
+    if (search_text != nullptr && search_text[0] == '\0') {
+        set_error("search_text cannot be empty");
+        return 0;
+    }
+    JobSpec spec;
+    spec.input_path = input_path;
+    spec.output_path = output_path;
+    if (search_text != nullptr) spec.terms.emplace_back(search_text);
+    if (regions != nullptr && region_count > 0) spec.regions.assign(regions, regions + region_count);
+    spec.red = red;
+    spec.green = green;
+    spec.blue = blue;
+    JobReport report;
+    return run_job(spec, report);
 }
 
 int count_matches(const char *input_path, const char *search_text) {

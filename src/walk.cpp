@@ -409,6 +409,7 @@ int walk_page(Walker &w, size_t index) {
     const bool renamed = renames(w, root, edits, new_resources);
     if (!changed(d) && !renamed) return 1;
     keep_props(w, d);
+    for (const PaintBox &b : d.boxes) w.res.boxes.push_back({w.page, quad_bounds(b.quad), b.cause});
     Buf &out = w.res.page_content[index];
     if (!rewrite_content(bytes, len, trace, d, std::move(edits), w.job, out) ||
         (!out.data && (len > 0 || !d.boxes.empty()))) {

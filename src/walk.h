@@ -26,6 +26,13 @@ enum class WalkMode {
     kVerify,  // count, and fail at the first occurrence found
 };
 
+// A box painted on a page, in the page's default user space.
+struct PaintedBox {
+    int32_t page = 0;  // 1-based
+    Box box;           // its bounds
+    int32_t cause = 0; // a term's index, or -1 - a region's index
+};
+
 struct WalkResult {
     std::vector<Buf> page_content;                    // per page: the new content, when changed
     std::vector<std::vector<int32_t>> content_objs;   // per page: its old content streams
@@ -37,6 +44,7 @@ struct WalkResult {
     std::vector<int32_t> props_objects;  // property lists whose alternate text must go
     int64_t matches = 0;                 // occurrences of every term
     std::vector<int64_t> term_matches;   // per term
+    std::vector<PaintedBox> boxes;       // every box painted, page by page
 };
 
 // Walks every page of `doc` for `job`. Numbers for new objects start after
