@@ -1,13 +1,19 @@
 // The document walk: pages, the forms they draw and their annotations'
-// appearances, interpreted once each (forms once per showing that a region
-// covers) and redacted.
+// appearances, and the images under the boxes of each page.
 //
-// Forms nest to any depth: the walk keeps its own stack of streams being
+// Each page is walked in two passes. The first gathers every box painted on
+// the page, in page space: the regions, the search matches of the page's
+// content, and those of the forms it draws, at each showing. The second
+// rewrites: glyphs under regions (forms per showing), images whose pixels a
+// box covers (copied per showing), and the Do operators that now name copies.
+//
+// Forms nest to any depth: both passes keep their own stack of streams being
 // read instead of recursing, and a form already on that stack (one that
 // draws itself) is not entered again.
 #include "walk.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <unordered_map>
@@ -15,8 +21,13 @@
 #include "api.h"
 #include "content.h"
 #include "filters.h"
+#include "images.h"
 
 namespace {
+
+// Showings of forms walked in one call before the call gives up: forms that
+// draw each other many times over would otherwise cost exponential time.
+constexpr int64_t kMaxShowings = 1000000;
 
 // A form as the walk reads it: decoded and interpreted once per call.
 struct FormEntry {
@@ -30,9 +41,12 @@ struct FormEntry {
     PdfObj resources;
     Matrix matrix;
     bool text_decided = false;  // its text decision is made and counted
-    StreamDecision text;        // what the search text decides: the same for every showing
+    StreamDecision text;        // what the search texts decide: the same for every showing
     bool done_in_place = false;  // rewritten in place (or found unchanged)
-    bool active = false;         // on the walk's stack
+    bool active = false;         // on a walk's stack
+    // Whether the form, or a form it draws, paints match boxes or draws
+    // images (-1: not yet known).
+    int8_t boxes_below = -1, images_below = -1;
 };
 
 // One stream being read: the page content or a form.
@@ -45,7 +59,9 @@ struct Frame {
     const ContentTrace *trace = nullptr;
     const PdfObj *resources = nullptr;
     size_t next = 0;            // the next XObject use to look at
-    std::vector<int32_t> outs;  // per XObject use: the object its Do names afterwards
+    std::vector<int32_t> outs;  // per XObject use: the object its Do names afterwards (0: as before)
+    std::vector<ContentEdit> image_edits;  // rewritten inline images
+    std::string image_key;                 // what they were rewritten for
 };
 
 struct Walker {
@@ -53,23 +69,28 @@ struct Walker {
     const RedactJob &job;
     WalkMode mode;
     WalkResult &res;
-    RedactJob text_job;    // the search text alone
-    RedactJob region_job;  // the regions alone
+    RedactJob text_job{};    // the search texts alone
+    RedactJob region_job{};  // the regions alone
     bool regional = false;
-    FontCache fonts;
-    std::unordered_map<int32_t, FormEntry> forms;
-    std::map<std::string, int32_t> variants;  // a form's rewritten showing -> its copy
+    FontCache fonts{};
+    std::unordered_map<int32_t, FormEntry> forms{};
+    std::unordered_map<int32_t, int8_t> is_image{};  // XObjects: 1 an image, 0 not
+    std::map<std::string, int32_t> variants{};       // a rewritten showing -> its copy
     int32_t next_num = 0;
-    int page = 0;                     // 1-based number of the page being walked
+    int64_t showings = 0;
+    int page = 0;  // 1-based number of the page being walked
     bool regions_on_page = false;
-    int64_t unreadable = 0;           // glyphs of unreadable fonts on this page
+    std::vector<Quad> page_boxes{};  // every box painted on the page, in page space
+    int64_t unreadable = 0;        // glyphs of unreadable fonts on this page
     const Font *unreadable_font = nullptr;
-    VisitMap visit;
-    PdfObj default_resources;          // the AcroForm's /DR, for appearances without resources
+    VisitMap visit{};
+    PdfObj default_resources{};  // the AcroForm's /DR, for appearances without resources
     bool have_default_resources = false;
+    uint8_t rgb[3] = {0, 0, 0};
 };
 
-constexpr const char *kLimitFailure = "out of memory rewriting %s";
+constexpr const char *kRewriteFailure = "out of memory rewriting %s";
+const PdfObj kNoResources;
 
 void form_label(int32_t num, char *label, size_t size) {
     std::snprintf(label, size, "the Form XObject stream (object %ld)", static_cast<long>(num));
@@ -80,6 +101,8 @@ bool any_region_on(const RedactJob &job, int page) {
         if (region_on_page(job.regions[r], page)) return true;
     return false;
 }
+
+uint8_t colour_byte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 const PdfObj &appearance_resources(Walker &w) {
     if (!w.have_default_resources) {
@@ -95,11 +118,27 @@ Matrix form_matrix(const PdfObj &dict) {
     const PdfObj *m = pdfobj_get(dict, "Matrix");
     if (m == nullptr || m->kind != ObjKind::kArray || m->items.size() != 6) return Matrix{};
     double v[6];
-    for (int k = 0; k < 6; ++k) {
-        v[k] = pdfobj_number(&m->items[static_cast<size_t>(k)], k == 0 || k == 3 ? 1 : 0);
-    }
+    for (int k = 0; k < 6; ++k) v[k] = pdfobj_number(&m->items[static_cast<size_t>(k)], k == 0 || k == 3 ? 1 : 0);
     const Matrix out{v[0], v[1], v[2], v[3], v[4], v[5]};
     return mat_is_finite(out) ? out : Matrix{};
+}
+
+bool xobject_is_image(Walker &w, int32_t num) {
+    auto it = w.is_image.find(num);
+    if (it != w.is_image.end()) return it->second != 0;
+    const ObjEntry *entry = doc_find_obj(w.doc, num);
+    bool image = false;
+    if (entry != nullptr && entry->has_stream) {
+        const PdfObj dict = doc_object(w.doc, num);
+        image = pdfobj_is_name(pdfobj_get(dict, "Subtype"), "Image");
+    }
+    w.is_image.emplace(num, image ? 1 : 0);
+    return image;
+}
+
+const unsigned char *form_bytes(const FormEntry &f) {
+    if (!f.content.data || f.len <= 0) return nullptr;
+    return f.content.data.get() + (f.content.len - static_cast<uint64_t>(f.len));
 }
 
 // Reads form `num` once: a stream that is a Form XObject (or, as an
@@ -126,6 +165,7 @@ int load_form(Walker &w, int32_t num, bool appearance, const PdfObj &parent_reso
                                                      f.content, &f.len, label, &failed);
     if (failed) return -1;
     if (decoded != nullptr && f.len > 0 && f.content.len == 0) {
+        // Unfiltered data points into the loaded file, which stays as read.
         buf_append(f.content, decoded, static_cast<uint64_t>(f.len));
         if (!f.content.data) {
             set_error("out of memory decoding %s", label);
@@ -137,15 +177,9 @@ int load_form(Walker &w, int32_t num, bool appearance, const PdfObj &parent_reso
     if (f.resources.kind != ObjKind::kDict) f.resources = parent_resources;
     f.matrix = form_matrix(f.dict);
     f.state = FormEntry::kForm;
-    const unsigned char *bytes = f.content.data ? f.content.data.get() + (f.content.len - static_cast<uint64_t>(f.len)) : nullptr;
     const ContentContext ctx{w.doc, w.fonts, f.resources};
-    interpret_content(ctx, bytes, f.len, Matrix{}, f.trace);
+    interpret_content(ctx, form_bytes(f), f.len, Matrix{}, f.trace);
     return 1;
-}
-
-const unsigned char *form_bytes(const FormEntry &f) {
-    if (!f.content.data || f.len <= 0) return nullptr;
-    return f.content.data.get() + (f.content.len - static_cast<uint64_t>(f.len));
 }
 
 // Adds what a stream's decision found to the counts of the call and the page.
@@ -170,6 +204,299 @@ void keep_props(Walker &w, const StreamDecision &d) {
     w.res.props_objects.insert(w.res.props_objects.end(), d.props_objects.begin(), d.props_objects.end());
 }
 
+int count_showing(Walker &w) {
+    if (++w.showings <= kMaxShowings) return 1;
+    set_error("page %d draws forms more than %ld times, which this engine cannot redact — nothing written",
+              w.page, static_cast<long>(kMaxShowings));
+    return -1;
+}
+
+// The text decision of form `f`, made once per call.
+int form_text_decision(Walker &w, int32_t num, FormEntry &f) {
+    if (f.text_decided) return 1;
+    f.text_decided = true;
+    const Placement anywhere{w.page, Matrix{}, false};
+    decide_stream(form_bytes(f), f.trace, w.text_job, anywhere, f.text);
+    char label[96];
+    form_label(num, label, sizeof label);
+    return note_decision(w, f.text, label);
+}
+
+// ---- Which forms matter ------------------------------------------------------------
+
+// Works out, for form `num` and every form it draws, whether it or a form
+// below it paints match boxes or draws images. Returns -1 with g_err set.
+int form_flags(Walker &w, int32_t num, const PdfObj &parent_resources) {
+    struct Step {
+        int32_t num;
+        size_t next;
+    };
+    FormEntry *f = nullptr;
+    if (load_form(w, num, false, parent_resources, &f) < 0) return -1;
+    if (f->state != FormEntry::kForm || f->boxes_below >= 0 || f->active) return 1;
+    std::vector<Step> stack{{num, 0}};
+    f->active = true;
+    while (!stack.empty()) {
+        Step &s = stack.back();
+        FormEntry &cur = w.forms[s.num];
+        if (s.next == 0) {
+            if (form_text_decision(w, s.num, cur) < 0) return -1;
+            cur.boxes_below = cur.text.boxes.empty() ? 0 : 1;
+            cur.images_below = cur.trace.images.empty() ? 0 : 1;
+        }
+        const std::vector<XObjectUse> &uses = cur.trace.xobjects;
+        if (s.next < uses.size()) {
+            const int32_t child = uses[s.next++].num;
+            if (child <= 0) continue;
+            if (xobject_is_image(w, child)) {
+                cur.images_below = 1;
+                continue;
+            }
+            FormEntry *c = nullptr;
+            if (load_form(w, child, false, cur.resources, &c) < 0) return -1;
+            if (c->state != FormEntry::kForm || c->active) continue;
+            if (c->boxes_below < 0) {
+                c->active = true;
+                stack.push_back({child, 0});
+                continue;
+            }
+            if (c->boxes_below > 0) cur.boxes_below = 1;
+            if (c->images_below > 0) cur.images_below = 1;
+            continue;
+        }
+        cur.active = false;
+        const int8_t boxes = cur.boxes_below, images = cur.images_below;
+        stack.pop_back();
+        if (!stack.empty()) {
+            FormEntry &parent = w.forms[stack.back().num];
+            if (boxes > 0) parent.boxes_below = 1;
+            if (images > 0) parent.images_below = 1;
+        }
+    }
+    return 1;
+}
+
+// ---- Pass 1: the boxes of a page ---------------------------------------------------
+
+void add_page_box(Walker &w, const Quad &q, int32_t cause) {
+    w.page_boxes.push_back(q);
+    w.res.boxes.push_back({w.page, quad_bounds(q), cause});
+}
+
+// Adds the match boxes of every form `trace` draws (at any depth, at every
+// showing) to the page's boxes. Returns -1 with g_err set.
+int collect_form_boxes(Walker &w, const ContentTrace &trace, const PdfObj &resources) {
+    struct Step {
+        const FormEntry *form;  // nullptr for the page content
+        Matrix to_page;
+        size_t next;
+    };
+    std::vector<Step> stack{{nullptr, Matrix{}, 0}};
+    std::vector<int32_t> active;
+    while (!stack.empty()) {
+        Step &s = stack.back();
+        const ContentTrace &t = s.form != nullptr ? s.form->trace : trace;
+        const PdfObj &res = s.form != nullptr ? s.form->resources : resources;
+        if (s.next >= t.xobjects.size()) {
+            if (s.form != nullptr) active.pop_back();
+            stack.pop_back();
+            continue;
+        }
+        const XObjectUse &use = t.xobjects[s.next++];
+        if (use.num <= 0 || xobject_is_image(w, use.num)) continue;
+        if (std::find(active.begin(), active.end(), use.num) != active.end()) continue;
+        if (form_flags(w, use.num, res) < 0) return -1;
+        const FormEntry &f = w.forms[use.num];
+        if (f.state != FormEntry::kForm || f.boxes_below <= 0) continue;
+        if (count_showing(w) < 0) return -1;
+        const Matrix to_page = mat_mul(mat_mul(f.matrix, use.ctm), s.to_page);
+        for (const PaintBox &b : f.text.boxes) {
+            Quad q;
+            for (int k = 0; k < 4; ++k) q.p[k] = mat_apply(to_page, b.quad.p[k].x, b.quad.p[k].y);
+            add_page_box(w, q, b.cause);
+        }
+        active.push_back(use.num);
+        stack.push_back({&f, to_page, 0});
+    }
+    return 1;
+}
+
+// ---- Pass 2: images ----------------------------------------------------------------
+
+std::string quads_key(const std::vector<ImageQuad> &quads) {
+    std::string key;
+    char part[48];
+    for (const ImageQuad &q : quads)
+        for (int k = 0; k < 4; ++k) {
+            std::snprintf(part, sizeof part, "%.6f,%.6f;", q.u[k], q.v[k]);
+            key += part;
+        }
+    return key;
+}
+
+// A copy of image stream `num` (or its soft mask or stencil mask) with the
+// pixels under `quads` filled: returns the copy's number, `num` itself when
+// no pixel is covered, or -1 with g_err set.
+int32_t image_object_copy(Walker &w, int32_t num, const std::vector<ImageQuad> &quads,
+                          const PdfObj &resources, ImageFill fill) {
+    std::string key = "image:" + std::to_string(num) + ":" + std::to_string(static_cast<int>(fill)) + ":" +
+                      quads_key(quads);
+    auto it = w.variants.find(key);
+    if (it != w.variants.end()) return it->second;
+    char label[96];
+    std::snprintf(label, sizeof label, "the image (object %ld)", static_cast<long>(num));
+    const ObjEntry *entry = doc_find_obj(w.doc, num);
+    if (entry == nullptr || !entry->has_stream) return num;
+    PdfObj dict = doc_object(w.doc, num);
+    ImageSpec spec;
+    std::string reason;
+    if (!image_spec_read(w.doc, dict, resources, false, spec, &reason)) {
+        set_error("%s under a redaction box cannot be redacted: %s — nothing written", label, reason.c_str());
+        return -1;
+    }
+    const int32_t size = doc_file_len(w.doc);
+    const int32_t start = entry->data_start, end = entry->data_end;
+    const bool have_data = start >= 0 && end >= start && end <= size;
+    ImageCopy copy;
+    const int made = image_copy_make(spec, have_data ? w.doc.data.data() + start : nullptr,
+                                     have_data ? static_cast<size_t>(end - start) : 0, quads, fill, w.rgb,
+                                     label, copy);
+    if (made < 0) return -1;
+    if (made == 0) {
+        w.variants.emplace(key, num);
+        return num;
+    }
+    // The image's own masks are made opaque under the boxes too, so that no
+    // shape shows through.
+    if (fill == ImageFill::kColour) {
+        for (const char *mask_key : {"SMask", "Mask"}) {
+            const PdfObj *mask = pdfobj_get(dict, mask_key);
+            if (mask == nullptr || mask->kind != ObjKind::kRef) continue;
+            const auto mask_num = static_cast<int32_t>(mask->num);
+            if (!xobject_is_image(w, mask_num)) continue;
+            const int32_t mask_out = image_object_copy(w, mask_num, quads, resources, ImageFill::kOpaque);
+            if (mask_out < 0) return -1;
+            PdfObj ref = *mask;
+            ref.num = mask_out;
+            if (mask_out != mask_num) ref.gen = 0;
+            pdfobj_set(dict, mask_key, ref);
+        }
+    }
+    NewStream stream;
+    stream.num = ++w.next_num;
+    for (const char *k : {"Length", "Filter", "DecodeParms"}) pdfobj_set(dict, k, PdfObj{});
+    PdfObj filters;
+    filters.kind = ObjKind::kArray;
+    for (const std::string &f : copy.filters) {
+        PdfObj name;
+        name.kind = ObjKind::kName;
+        name.str = f;
+        filters.items.push_back(name);
+    }
+    if (filters.items.size() == 1)
+        pdfobj_set(dict, "Filter", filters.items[0]);
+    else if (!filters.items.empty())
+        pdfobj_set(dict, "Filter", filters);
+    buf_append(stream.data, copy.data.data(), copy.data.size());
+    if (!stream.data.data && !copy.data.empty()) {
+        set_error("out of memory redacting %s", label);
+        return -1;
+    }
+    pdfobj_write(dict, stream.dict);
+    const int32_t out = stream.num;
+    w.res.new_streams.push_back(std::move(stream));
+    w.variants.emplace(key, out);
+    return out;
+}
+
+// An inline image under the page's boxes, rewritten in place in its stream:
+// an ContentEdit in *edit. Returns 1 with the edit, 0 when no box covers it,
+// -1 with g_err set.
+int inline_image_edit(Walker &w, const Frame &fr, const InlineImage &img, ContentEdit *edit,
+                      std::string *key) {
+    const std::vector<ImageQuad> quads = image_quads(mat_mul(img.ctm, fr.to_page), w.page_boxes);
+    if (quads.empty()) return 0;
+    char label[96];
+    std::snprintf(label, sizeof label, "an inline image on page %d", w.page);
+    // The dictionary: key and value pairs between BI and ID.
+    PdfObj dict;
+    dict.kind = ObjKind::kDict;
+    for (int32_t p = img.dict_start; p < img.dict_end;) {
+        PdfObj k, v;
+        int32_t at = p;
+        if (!pdfobj_parse(fr.content, img.dict_end, &at, k) || at <= p) break;
+        p = at;
+        if (k.kind != ObjKind::kName) continue;
+        if (!pdfobj_parse(fr.content, img.dict_end, &at, v)) break;
+        p = at;
+        dict.keys.push_back(k.str);
+        dict.items.push_back(std::move(v));
+    }
+    ImageSpec spec;
+    std::string reason;
+    const PdfObj &resources = fr.resources != nullptr ? *fr.resources : kNoResources;
+    if (!image_spec_read(w.doc, dict, resources, true, spec, &reason)) {
+        set_error("%s under a redaction box cannot be redacted: %s — nothing written", label, reason.c_str());
+        return -1;
+    }
+    const int32_t data_end = img.end - 2;  // the data runs to the EI
+    ImageCopy copy;
+    const int made = image_copy_make(spec, fr.content + img.data_start,
+                                     static_cast<size_t>(std::max(data_end - img.data_start, 0)), quads,
+                                     ImageFill::kColour, w.rgb, label, copy);
+    if (made <= 0) return made;
+    // The new data in hex: no byte of it can read as EI.
+    for (const char *k : {"Filter", "F", "DecodeParms", "DP", "Length", "L"}) pdfobj_set(dict, k, PdfObj{});
+    std::string text = "BI";
+    for (size_t i = 0; i < dict.keys.size(); ++i) {
+        PdfObj name;
+        name.kind = ObjKind::kName;
+        name.str = dict.keys[i];
+        text += ' ';
+        pdfobj_write(name, text);
+        text += ' ';
+        pdfobj_write(dict.items[i], text);
+    }
+    text += " /F [/AHx";
+    for (const std::string &f : copy.filters) text += f == "DCTDecode" ? " /DCT" : " /Fl";
+    text += "] ID\n";
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < copy.data.size(); ++i) {
+        text += kDigits[copy.data[i] >> 4];
+        text += kDigits[copy.data[i] & 15];
+        if (i % 64 == 63) text += '\n';
+    }
+    text += ">\nEI";
+    *edit = {img.bi_start, img.end, text};
+    *key += std::to_string(img.bi_start) + ":" + quads_key(quads) + "|";
+    return 1;
+}
+
+// The images of a frame under the page's boxes: XObject uses get the number
+// of a copy in fr.outs, inline images an edit. Returns -1 with g_err set.
+int frame_images(Walker &w, Frame &fr) {
+    if (w.page_boxes.empty()) return 1;
+    const PdfObj &resources = fr.resources != nullptr ? *fr.resources : kNoResources;
+    for (size_t k = 0; k < fr.trace->xobjects.size(); ++k) {
+        const XObjectUse &use = fr.trace->xobjects[k];
+        if (use.num <= 0 || !xobject_is_image(w, use.num)) continue;
+        const std::vector<ImageQuad> quads = image_quads(mat_mul(use.ctm, fr.to_page), w.page_boxes);
+        if (quads.empty()) continue;
+        const int32_t out = image_object_copy(w, use.num, quads, resources, ImageFill::kColour);
+        if (out < 0) return -1;
+        fr.outs[k] = out;
+    }
+    for (const InlineImage &img : fr.trace->images) {
+        ContentEdit edit;
+        const int made = inline_image_edit(w, fr, img, &edit, &fr.image_key);
+        if (made < 0) return -1;
+        if (made > 0) fr.image_edits.push_back(std::move(edit));
+    }
+    return 1;
+}
+
+// ---- Pass 2: rewriting -------------------------------------------------------------
+
 // The name a renamed Do uses for object `num`: one the resources do not hold.
 std::string fresh_name(const PdfObj &xobjects, int32_t num) {
     std::string name = "IvX" + std::to_string(num);
@@ -189,7 +516,7 @@ bool renames(Walker &w, const Frame &fr, std::vector<ContentEdit> &edits, PdfObj
         if (out == 0 || out == use.num) continue;
         if (!any) {
             resources = fr.resources != nullptr && fr.resources->kind == ObjKind::kDict ? *fr.resources : PdfObj{};
-            if (resources.kind != ObjKind::kDict) resources.kind = ObjKind::kDict;
+            resources.kind = ObjKind::kDict;
             xobjects = doc_get(w.doc, resources, "XObject");
             if (xobjects.kind != ObjKind::kDict) {
                 xobjects = PdfObj{};
@@ -212,15 +539,22 @@ bool renames(Walker &w, const Frame &fr, std::vector<ContentEdit> &edits, PdfObj
     return any;
 }
 
-// The text decision of form `f`, made once per call.
-int form_text_decision(Walker &w, int32_t num, FormEntry &f) {
-    if (f.text_decided) return 1;
-    f.text_decided = true;
-    const Placement anywhere{w.page, Matrix{}, false};
-    decide_stream(form_bytes(f), f.trace, w.text_job, anywhere, f.text);
-    char label[96];
-    form_label(num, label, sizeof label);
-    return note_decision(w, f.text, label);
+// Rewrites form `num` in place with its text decision, once per call.
+int rewrite_in_place(Walker &w, int32_t num, FormEntry &f) {
+    if (f.done_in_place) return 1;
+    f.done_in_place = true;
+    if (w.mode != WalkMode::kRedact || !changed(f.text)) return 1;
+    keep_props(w, f.text);
+    Buf out;
+    if (!rewrite_content(form_bytes(f), f.len, f.trace, f.text, {}, w.job, out) || !out.data) {
+        char label[96];
+        form_label(num, label, sizeof label);
+        set_error(kRewriteFailure, label);
+        return -1;
+    }
+    buf_shrink_to_fit(out);
+    w.res.forms[static_cast<size_t>(num)] = std::move(out);
+    return 1;
 }
 
 // A finished form frame: its content rewritten as this showing needs.
@@ -228,38 +562,34 @@ int form_text_decision(Walker &w, int32_t num, FormEntry &f) {
 int32_t finish_form(Walker &w, Frame &fr) {
     FormEntry &f = w.forms[fr.form];
     f.active = false;
-    const unsigned char *bytes = form_bytes(f);
-    char label[96];
-    form_label(fr.form, label, sizeof label);
     if (fr.in_place) {
-        f.done_in_place = true;
-        if (w.mode == WalkMode::kRedact && changed(f.text)) {
-            keep_props(w, f.text);
-            Buf out;
-            if (!rewrite_content(bytes, f.len, f.trace, f.text, {}, w.job, out) || !out.data) {
-                set_error(kLimitFailure, label);
-                return -1;
-            }
-            buf_shrink_to_fit(out);
-            w.res.forms[static_cast<size_t>(fr.form)] = std::move(out);
-        }
-        if (!w.regional) {  // never read again in this call
+        if (rewrite_in_place(w, fr.form, f) < 0) return -1;
+        if (!w.regional && f.images_below <= 0) {  // never read again in this call
             f.trace = ContentTrace{};
             f.content = Buf{};
         }
         return fr.form;
     }
-    // A showing under the regions of its page.
+    if (frame_images(w, fr) < 0) return -1;
+    // The text decision, and what the regions of this showing add.
     StreamDecision d = f.text;
-    StreamDecision region;
-    decide_stream(bytes, f.trace, w.region_job, Placement{w.page, fr.to_page, false}, region);
-    for (size_t k = 0; k < d.blank.size(); ++k) d.blank[k] |= region.blank[k];
-    for (size_t k = 0; k < d.blank_strings.size(); ++k) d.blank_strings[k] |= region.blank_strings[k];
-    d.props_objects.insert(d.props_objects.end(), region.props_objects.begin(), region.props_objects.end());
+    bool region_blanks = false;
+    if (w.regions_on_page) {
+        StreamDecision region;
+        decide_stream(form_bytes(f), f.trace, w.region_job, Placement{w.page, fr.to_page, false}, region);
+        region_blanks = region.any_blank();
+        for (size_t k = 0; k < d.blank.size(); ++k) d.blank[k] |= region.blank[k];
+        for (size_t k = 0; k < d.blank_strings.size(); ++k) d.blank_strings[k] |= region.blank_strings[k];
+        d.props_objects.insert(d.props_objects.end(), region.props_objects.begin(), region.props_objects.end());
+    }
     bool renamed = false;
     for (size_t k = 0; k < fr.outs.size(); ++k)
         renamed = renamed || (fr.outs[k] != 0 && fr.outs[k] != fr.trace->xobjects[k].num);
-    if (!changed(d) && !renamed) return fr.form;
+    if (!region_blanks && !renamed && fr.image_edits.empty()) {
+        // The showing needs what every showing gets: the text decision.
+        if (rewrite_in_place(w, fr.form, f) < 0) return -1;
+        return fr.form;
+    }
     if (w.mode != WalkMode::kRedact) return fr.form;
     // The same rewriting for another showing shares its copy.
     std::string key = std::to_string(fr.form) + ":";
@@ -267,17 +597,20 @@ int32_t finish_form(Walker &w, Frame &fr) {
     key += ':';
     key.append(d.blank_strings.begin(), d.blank_strings.end());
     for (const int32_t o : fr.outs) key += ":" + std::to_string(o);
+    key += ":" + fr.image_key;
     auto it = w.variants.find(key);
     if (it != w.variants.end()) return it->second;
     keep_props(w, d);
     NewStream copy;
     copy.num = ++w.next_num;
-    std::vector<ContentEdit> edits;
+    std::vector<ContentEdit> edits = std::move(fr.image_edits);
     PdfObj resources = f.resources;
     renames(w, fr, edits, resources);
-    if (!rewrite_content(bytes, f.len, f.trace, d, std::move(edits), w.job, copy.data) ||
+    char label[96];
+    form_label(fr.form, label, sizeof label);
+    if (!rewrite_content(form_bytes(f), f.len, f.trace, d, std::move(edits), w.job, copy.data) ||
         (!copy.data.data && f.len > 0)) {
-        set_error(kLimitFailure, label);
+        set_error(kRewriteFailure, label);
         return -1;
     }
     buf_shrink_to_fit(copy.data);
@@ -290,6 +623,11 @@ int32_t finish_form(Walker &w, Frame &fr) {
     return w.res.new_streams.back().num;
 }
 
+// Whether a showing of form `f` on this page must be read for itself.
+bool per_showing(const Walker &w, const FormEntry &f) {
+    return w.regions_on_page || (!w.page_boxes.empty() && f.images_below > 0);
+}
+
 // Walks the forms that `root` draws, depth first, and fills root.outs.
 // Returns -1 with g_err set.
 int walk_forms(Walker &w, Frame &root) {
@@ -299,26 +637,23 @@ int walk_forms(Walker &w, Frame &root) {
         const std::vector<XObjectUse> &uses = fr.trace->xobjects;
         if (fr.next < uses.size()) {
             const XObjectUse &use = uses[fr.next++];
-            if (use.num <= 0) continue;
-            FormEntry *f = nullptr;
-            const PdfObj no_resources;
-            if (load_form(w, use.num, false, fr.resources != nullptr ? *fr.resources : no_resources,
-                          &f) < 0)
-                return -1;
-            if (f->state != FormEntry::kForm || f->active) continue;
-            const bool in_place = fr.in_place || !w.regions_on_page;
-            if (in_place && f->done_in_place) continue;  // the Do keeps its name
-            if (form_text_decision(w, use.num, *f) < 0) return -1;
-            f->active = true;
+            if (use.num <= 0 || xobject_is_image(w, use.num)) continue;
+            if (form_flags(w, use.num, fr.resources != nullptr ? *fr.resources : kNoResources) < 0) return -1;
+            FormEntry &f = w.forms[use.num];
+            if (f.state != FormEntry::kForm || f.active) continue;
+            const bool in_place = fr.in_place || !per_showing(w, f);
+            if (in_place && f.done_in_place) continue;  // the Do keeps its name
+            if (!in_place && count_showing(w) < 0) return -1;
+            f.active = true;
             Frame child;
             child.form = use.num;
             child.in_place = in_place;
-            child.to_page = mat_mul(mat_mul(f->matrix, use.ctm), fr.to_page);
-            child.content = form_bytes(*f);
-            child.len = f->len;
-            child.trace = &f->trace;
-            child.resources = &f->resources;
-            child.outs.assign(f->trace.xobjects.size(), 0);
+            child.to_page = mat_mul(mat_mul(f.matrix, use.ctm), fr.to_page);
+            child.content = form_bytes(f);
+            child.len = f.len;
+            child.trace = &f.trace;
+            child.resources = &f.resources;
+            child.outs.assign(f.trace.xobjects.size(), 0);
             stack.push_back(std::move(child));  // `fr` is not used after this
             continue;
         }
@@ -357,7 +692,7 @@ int walk_appearances(Walker &w, const ObjEntry &page_obj) {
 }
 
 // Text the library cannot read, on a page of a text-mode call: as many
-// glyphs as the search text has characters could hide an occurrence.
+// glyphs as a search text has characters could hide an occurrence.
 int check_unreadable(Walker &w) {
     if (w.mode == WalkMode::kVerify || w.job.search == nullptr) return 1;
     const int64_t letters = search_set_fewest_letters(*w.job.search);
@@ -373,6 +708,7 @@ int walk_page(Walker &w, size_t index) {
     w.regions_on_page = w.regional && any_region_on(w.job, w.page);
     w.unreadable = 0;
     w.unreadable_font = nullptr;
+    w.page_boxes.clear();
     const ObjEntry *page = doc_find_obj(doc, doc.pages[index].num);
     Buf content;
     std::vector<int32_t> &content_objs = w.res.content_objs[index];
@@ -392,24 +728,29 @@ int walk_page(Walker &w, size_t index) {
     std::snprintf(label, sizeof label, "the page %d content stream", w.page);
     if (note_decision(w, d, label) < 0) return -1;
 
+    // Pass 1: every box the page paints, in page space.
+    for (const PaintBox &b : d.boxes) add_page_box(w, b.quad, b.cause);
+    if (collect_form_boxes(w, trace, resources) < 0) return -1;
+
+    // Pass 2: forms (per showing where regions or images need it) and images.
     Frame root;
-    root.in_place = !w.regions_on_page;
+    root.in_place = !w.regions_on_page && w.page_boxes.empty();
     root.content = bytes;
     root.len = len;
     root.trace = &trace;
     root.resources = &resources;
     root.outs.assign(trace.xobjects.size(), 0);
     if (walk_forms(w, root) < 0) return -1;
+    if (!root.in_place && frame_images(w, root) < 0) return -1;
     if (page != nullptr && walk_appearances(w, *page) < 0) return -1;
     if (check_unreadable(w) < 0) return -1;
     if (w.mode != WalkMode::kRedact) return 1;
 
-    std::vector<ContentEdit> edits;
+    std::vector<ContentEdit> edits = std::move(root.image_edits);
     PdfObj new_resources;
     const bool renamed = renames(w, root, edits, new_resources);
-    if (!changed(d) && !renamed) return 1;
+    if (!changed(d) && !renamed && edits.empty()) return 1;
     keep_props(w, d);
-    for (const PaintBox &b : d.boxes) w.res.boxes.push_back({w.page, quad_bounds(b.quad), b.cause});
     Buf &out = w.res.page_content[index];
     if (!rewrite_content(bytes, len, trace, d, std::move(edits), w.job, out) ||
         (!out.data && (len > 0 || !d.boxes.empty()))) {
@@ -464,13 +805,19 @@ int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t l
     result.page_resources.resize(pages);
     result.forms.resize(slots);
     result.first_new_num = last_num + 1;
-    Walker w{doc, job, mode, result, job, job, false, {}, {}, {}, last_num, 0, false, 0,
-             nullptr, VisitMap(slots, 0), {}, false};
+    Walker w{doc, job, mode, result};
+    w.text_job = job;
+    w.region_job = job;
     w.text_job.regions = nullptr;
     w.text_job.region_count = 0;
     w.region_job.search = nullptr;
-    if (job.search != nullptr) result.term_matches.assign(job.search->patterns.size(), 0);
     w.regional = job.regions != nullptr && job.region_count > 0;
+    w.next_num = last_num;
+    w.visit.assign(slots, 0);
+    w.rgb[0] = colour_byte(job.red);
+    w.rgb[1] = colour_byte(job.green);
+    w.rgb[2] = colour_byte(job.blue);
+    if (job.search != nullptr) result.term_matches.assign(job.search->patterns.size(), 0);
     for (size_t i = 0; i < pages; ++i)
         if (walk_page(w, i) < 0) return -1;
     std::vector<int32_t> &props = result.props_objects;
