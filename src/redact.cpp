@@ -393,10 +393,11 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const Conte
             out += hex ? " <" : " (";
         }
     }
-    // A string that would end empty after a last number is left out.
+    // A string that would end empty after a last number is left out; the
+    // blank after the number stays, so that what follows reads apart from it.
     const char reopen = hex ? '<' : '(';
     if (pos == close && out.size() >= 2 && out.back() == reopen && out[out.size() - 2] == ' ') {
-        out.resize(out.size() - 2);
+        out.pop_back();
         return out;
     }
     if (hex)

@@ -280,4 +280,19 @@ TEST(RedactFonts, TheWordsAfterABlankedRunKeepTheirPlace) {
     }
 }
 
+TEST(RedactFonts, ANumberAfterABlankedStringStaysANumberOfItsOwn) {
+    // pdfTeX writes TJ numbers right after strings: "(secret)-375(word)".
+    PageFixture page("BT /F3 10 Tf 100 700 Td [(secret)-375(word)] TJ ET", "/Font << /F3 10 0 R >>",
+                     {object(10, kTimes)});
+    ASSERT_TRUE(page.loaded);
+    SearchSet set;
+    search_set_add(set, "secret");
+    search_set_build(set);
+    RedactJob job;
+    job.search = &set;
+    auto r = page.redact(job);
+    ASSERT_EQ(r.rc, 1);
+    EXPECT_NE(r.pages[0].find("[(      ) -832 -375(word)] TJ"), std::string::npos) << r.pages[0];
+}
+
 }  // namespace

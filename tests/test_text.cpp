@@ -76,7 +76,7 @@ TEST(TextFonts, ASubsetWhoseCode32IsALetter) {
     EXPECT_EQ(s.matches, 1);
     // The space is narrower, and the next show starts where this one ends:
     // a TJ number keeps that place.
-    EXPECT_NE(s.content.find("[<030303030303> -1500] TJ <03> Tj <2021> Tj"), std::string::npos)
+    EXPECT_NE(s.content.find("[<030303030303> -1500 ] TJ <03> Tj <2021> Tj"), std::string::npos)
         << s.content;
     EXPECT_EQ(s.text, "ne");
 }
