@@ -495,13 +495,12 @@ int32_t op_image_data(Interp &in, const Token &id) {
     return end;
 }
 
-// Runs keyword token `t`. Returns where the walk goes on.
-int32_t run_operator(Interp &in, const Token &t) {
+// Runs keyword token `t`.
+void run_operator(Interp &in, const Token &t) {
     const unsigned char *w = in.b + t.start;
     const int32_t n = t.end - t.start;
     auto is = [&](const char *word) { return lex_is(in.b, t, word); };
     TextState &ts = in.gs.text;
-    int32_t next = t.end;
     if (n == 1) {
         switch (w[0]) {
             case 'q': op_save(in); break;
@@ -588,7 +587,6 @@ int32_t run_operator(Interp &in, const Token &t) {
         in.bi_dict_start = t.end;
     }
     in.stack.clear();
-    return next;
 }
 
 // The text that closes what is open at the end: strings, hex strings,
@@ -642,7 +640,7 @@ void interpret_content(const ContentContext &ctx, const unsigned char *content, 
             } else if (t.kind == Tok::kKeyword && !lex_is(content, t, "true") &&
                        !lex_is(content, t, "false") && !lex_is(content, t, "null")) {
                 in.inline_dict = false;  // no ID came: an operator again
-                pos = run_operator(in, t);
+                run_operator(in, t);
             }
             continue;
         }
@@ -674,7 +672,7 @@ void interpret_content(const ContentContext &ctx, const unsigned char *content, 
                     break;
                 }
                 break_composites(in);
-                pos = run_operator(in, t);
+                run_operator(in, t);
                 break;
             default:
                 break;  // bad bytes are stepped over

@@ -71,7 +71,6 @@ struct Builder {
 // How glyph `h` stands after glyph `g`: 0 same word, 1 word break, 2 new line.
 int break_between(const ContentTrace &trace, const TraceGlyph &g, const TraceGlyph &h) {
     const ShowOp &og = trace.ops[static_cast<size_t>(g.op)];
-    const double size = std::fabs(og.size) * og.hscale;
     const double em = std::fabs(og.size) > 0 ? std::fabs(og.size) : 1.0;
     double dx = 0, dy = 0;
     const double end = static_cast<double>(g.tx) + g.adv;
@@ -86,7 +85,6 @@ int break_between(const ContentTrace &trace, const TraceGlyph &g, const TraceGly
         dx = q.x - end;
         dy = q.y - og.rise;
     }
-    (void)size;
     if (std::fabs(dy) > kLineJump * em || dx < -kLineJump * em) return 2;
     if (dx > kWordGap * em) return 1;
     return 0;
@@ -237,7 +235,6 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
     // The outermost span with /ActualText that each glyph lies in: its text
     // stands for all its glyphs.
     std::vector<int32_t> actual(n, -1);
-    std::vector<int32_t> span_at;  // spans with /ActualText and no glyphs, by position
     for (size_t s = 0; s < trace.spans.size(); ++s) {
         const MarkedSpan &span = trace.spans[s];
         if (!span.has_actual_text) continue;
@@ -281,7 +278,6 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
         b.separator({-1, -1}, false);
         for (const char32_t c : span.actual_text) b.put(c, {-1, static_cast<int32_t>(s)});
     }
-    (void)span_at;
 }
 
 void find_matches(const StreamText &text, const SearchSet &set, std::vector<TextMatch> &out) {
