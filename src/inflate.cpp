@@ -6,15 +6,16 @@
 // for the longer codes that begin with those bits. Bits come from a 64-bit
 // buffer, refilled eight bytes at a time while at least eight input bytes
 // remain and one byte at a time after that, so nothing past the input is ever
-// read. While the input and the output are both far from their ends, one loop
-// decodes without any bounds checks; near either end a second loop checks
-// every step, which keeps the results of a bit-at-a-time decoder: the same
-// output, and the same verdict at the same point of a short or bad stream.
+// read. While at least eight input bytes remain, one loop decodes with a
+// single bounds check per turn; near the end a second loop checks every step.
+// Both keep the results of a bit-at-a-time decoder: the same output, and the
+// same verdict at the same point of a short or bad stream.
 //
 // The tables of the fixed codes are built at compile time; a dynamic block's
 // tables live on the stack. Nothing is allocated.
 #include "inflate.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -32,7 +33,6 @@ constexpr int kMaxDistCodes = 30;    // distance codes a dynamic block may defin
 constexpr int kFixedLitCodes = 288;  // the fixed code also assigns 286 and 287
 constexpr int kFixedDistCodes = 32;  // and 30 and 31 among the distances
 constexpr int kCodeLengthCodes = 19;
-constexpr uint32_t kMaxMatch = 258;  // longest copy (RFC 1951 3.2.5)
 
 // First-level table sizes, in index bits. A code no longer than this is
 // decoded with one lookup; longer ones take a second lookup in a subtable.
@@ -147,8 +147,17 @@ enum class CodeShape {
 constexpr CodeShape build_table(uint32_t *table, uint32_t room, uint32_t *root_bits,
                                 uint32_t max_root, const uint8_t *length, int n,
                                 const uint32_t *symbol_entry) {
+    // Codes of each length, counted in four interleaved tallies: one tally
+    // would make each increment wait for the one before, as runs of equal
+    // lengths are the rule.
+    uint16_t tally[4][kMaxBits + 1] = {};
+    int symbol = 0;
+    for (; symbol + 4 <= n; symbol += 4)
+        for (int lane = 0; lane < 4; ++lane) ++tally[lane][length[symbol + lane]];
+    for (; symbol < n; ++symbol) ++tally[0][length[symbol]];
     uint16_t count[kMaxBits + 1] = {};
-    for (int symbol = 0; symbol < n; ++symbol) ++count[length[symbol]];
+    for (int len = 0; len <= kMaxBits; ++len)
+        count[len] = static_cast<uint16_t>(tally[0][len] + tally[1][len] + tally[2][len] + tally[3][len]);
 
     int left = 1;  // codes of the current length still free
     uint32_t max_length = 0;
@@ -166,20 +175,24 @@ constexpr CodeShape build_table(uint32_t *table, uint32_t room, uint32_t *root_b
 
     const uint32_t root = max_length == 0 ? 1 : max_length < max_root ? max_length : max_root;
     *root_bits = root;
-    if (left > 0)  // patterns that no code starts decode to kInvalid
-        for (uint32_t i = 0; i < (1u << root); ++i) table[i] = kInvalid;
 
     // Symbols by code length, then by value: the order of their codes.
     uint16_t start[kMaxBits + 2] = {};
     for (int len = 1; len <= kMaxBits; ++len)
         start[len + 1] = static_cast<uint16_t>(start[len] + count[len]);
-    uint16_t sorted[kFixedLitCodes] = {};
-    for (int symbol = 0; symbol < n; ++symbol)
+    uint16_t sorted[kFixedLitCodes];  // only the first count[1..15] entries are used
+    for (symbol = 0; symbol < n; ++symbol)
         if (length[symbol] != 0) sorted[start[length[symbol]]++] = static_cast<uint16_t>(symbol);
 
     uint16_t remaining[kMaxBits + 1] = {};  // codes of each length not yet placed
     for (int len = 0; len <= kMaxBits; ++len) remaining[len] = count[len];
 
+    // The first level grows with the code length: it has 2^len entries while
+    // the codes of length `len` go in, one entry each, and doubles (a copy
+    // onto its upper half) before the next length, so that in the end every
+    // entry whose low bits are a code holds that code. Patterns that no code
+    // starts (in an incomplete code) keep kInvalid.
+    table[0] = table[1] = kInvalid;
     uint32_t code = 0;        // the current code, most significant bit first
     uint32_t next = 0;        // position in `sorted`
     uint32_t free_at = 1u << root;  // where the next subtable goes
@@ -187,12 +200,11 @@ constexpr CodeShape build_table(uint32_t *table, uint32_t room, uint32_t *root_b
     uint32_t sub_start = 0;
     uint32_t sub_bits = 0;
     for (uint32_t len = 1; len <= max_length; ++len, code <<= 1) {
+        if (len > 1 && len <= root) std::copy_n(table, 1u << (len - 1), table + (1u << (len - 1)));
         for (uint32_t k = 0; k < count[len]; ++k, ++code) {
             const uint32_t entry = symbol_entry[sorted[next++]] + len + (len << 8);
             if (len <= root) {
-                // Every index whose low `len` bits are this code.
-                for (uint32_t i = reverse_bits(code, len); i < (1u << root); i += 1u << len)
-                    table[i] = entry;
+                table[reverse_bits(code, len)] = entry;
             } else {
                 const uint32_t first = reverse_bits(code >> (len - root), root);
                 if (first != prefix) {
@@ -409,12 +421,14 @@ int codes_checked(Decoder &d, const uint32_t *lit, uint32_t lit_root, const uint
     }
 }
 
-// The same as codes_checked(), without its checks: each turn starts with at
-// least 16 input bytes, enough for two word loads, and room for three
-// literals or two literals and a copy. A word load leaves at least 56 bits,
-// enough for three literals (15 bits each) or a length and a distance with
-// their extra bits (15 + 5 + 15 + 13). Returns 1 when it stops near the end
-// of the input or the output with the block unfinished.
+// The same as codes_checked(), with fewer checks: each turn starts with at
+// least 8 input bytes, for a word load, and room for three literals. A word
+// load leaves at least 56 bits, enough for three literals (15 bits each) or a
+// length and a distance with their extra bits (15 + 5 + 15 + 13); a copy
+// after a literal takes a second word when there is one. Every bit decoded
+// here is a loaded input bit, so the verdicts are those of codes_checked().
+// Returns 1 when it stops near the end of the input or the output with the
+// block unfinished.
 int codes_fast(Decoder &d, const uint32_t *lit, uint32_t lit_root, const uint32_t *dist,
                uint32_t dist_root) {
     const unsigned char *in = d.in;
@@ -423,7 +437,7 @@ int codes_fast(Decoder &d, const uint32_t *lit, uint32_t lit_root, const uint32_
     uint32_t bitcnt = d.bitcnt;
     int rc = 1;
 
-    while (d.in_end - in >= 16 && d.out_end - out >= static_cast<std::ptrdiff_t>(kMaxMatch + 2)) {
+    while (d.in_end - in >= 8 && d.out_end - out >= 3) {
         bitbuf |= load_le64(in) << bitcnt;
         in += (63 - bitcnt) >> 3;
         bitcnt |= 56;
@@ -448,6 +462,7 @@ int codes_fast(Decoder &d, const uint32_t *lit, uint32_t lit_root, const uint32_
             }
             // `e` was looked up with 26 or more bits held, so it stands; a
             // copy needs up to 48 bits.
+            if (d.in_end - in < 8) break;
             bitbuf |= load_le64(in) << bitcnt;
             in += (63 - bitcnt) >> 3;
             bitcnt |= 56;
@@ -476,6 +491,10 @@ int codes_fast(Decoder &d, const uint32_t *lit, uint32_t lit_root, const uint32_
         bitcnt -= entry_bits(e);
         if (distance > out - d.out_begin) {
             rc = kFail;
+            break;
+        }
+        if (len > d.out_end - out) {
+            rc = kFull;
             break;
         }
         copy_match(out, distance, len);
