@@ -400,14 +400,15 @@ int codes_checked(Decoder &d, const uint32_t *lit, uint32_t lit_root, const uint
         refill(d);
         uint32_t e = lookup(d.bitbuf, lit, lit_root);
         if ((e & kInvalid) || entry_bits(e) > d.bitcnt) return kFail;
-        const uint32_t len = value_with_extra(d.bitbuf, e);
+        const uint32_t value = value_with_extra(d.bitbuf, e);  // a literal or a length
         drop_bits(d, entry_bits(e));
         if (e & kLiteral) {
             if (d.out == d.out_end) return kFull;
-            *d.out++ = static_cast<unsigned char>(len);
+            *d.out++ = static_cast<unsigned char>(value);
             continue;
         }
         if (e & kEndOfBlock) return 0;
+        const uint32_t len = value;
 
         refill(d);
         e = lookup(d.bitbuf, dist, dist_root);
