@@ -1,10 +1,14 @@
 // The inflate decoder against zlib: zlib's own streams must decode to their
-// input, and hand-built corner cases must get the same verdict from both.
+// input, hand-built corner cases must get the same verdict from both, and so
+// must every stream the tests carry and random damage done to valid streams.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -506,6 +510,251 @@ TEST(InflateTrailer, AdlerChecksumAndTrailingBytesAreNotRead) {
         const Decoded d = run_inflate(s, text.size());
         EXPECT_EQ(d.rc, 0);
         EXPECT_TRUE(d.out == text);
+    }
+}
+
+// Data whose Huffman codes reach 15 bits: byte i occurs fib(i) times
+// (1, 1, 2, 3, 5, ...), in an order without repeats for the matcher to find.
+Bytes long_code_bytes() {
+    Bytes b;
+    uint32_t f0 = 1, f1 = 1;
+    for (int symbol = 0; symbol < 22; ++symbol) {
+        b.insert(b.end(), f0, static_cast<unsigned char>('A' + symbol));
+        const uint32_t next = f0 + f1;
+        f0 = f1;
+        f1 = next;
+    }
+    std::shuffle(b.begin(), b.end(), std::mt19937(99));
+    return b;
+}
+
+// Runs of every short period, each long enough for copies of 258 bytes,
+// between stretches of text: copies whose source overlaps their output.
+Bytes short_period_bytes() {
+    Bytes b = text_bytes(300);
+    for (int period = 1; period <= 20; ++period) {
+        for (int i = 0; i < 700; ++i) b.push_back(static_cast<unsigned char>('a' + (i % period) * 3 % 26));
+        const Bytes t = text_bytes(37 * period);
+        b.insert(b.end(), t.begin(), t.end());
+    }
+    return b;
+}
+
+TEST(InflateRoundTrip, LongCodesAndShortPeriodsNearAndFarFromTheEnd) {
+    // With the exact size the last bytes are decoded step by step because the
+    // output is nearly full; with room to spare, because the input is nearly
+    // used up. The bytes past the output are never written.
+    for (const Bytes &data : {long_code_bytes(), short_period_bytes()}) {
+        for (int strategy : {Z_DEFAULT_STRATEGY, Z_HUFFMAN_ONLY, Z_FIXED, Z_RLE}) {
+            const Bytes z = zlib_compress(data, 9, strategy);
+            for (uint64_t spare : {0, 1, 7, 300}) {
+                SCOPED_TRACE("strategy " + std::to_string(strategy) + " spare " +
+                             std::to_string(spare));
+                Bytes out(data.size() + spare, 0x5a);
+                uint64_t produced = 0;
+                ASSERT_EQ(inflate_decompress(z.data(), z.size(), out.data(), out.size(), &produced), 0);
+                ASSERT_EQ(produced, data.size());
+                ASSERT_TRUE(std::equal(data.begin(), data.end(), out.begin()));
+                ASSERT_EQ(std::count(out.begin() + static_cast<std::ptrdiff_t>(data.size()), out.end(), 0x5a),
+                          static_cast<std::ptrdiff_t>(spare));
+            }
+        }
+    }
+}
+
+// What our decoder must answer for `stream` with capacity `cap`, found with
+// zlib. The header goes through the decoder's own two checks (method 8, no
+// preset dictionary): zlib's `uncompress` would also reject wrong check bits
+// and window sizes, which the decoder ignores. The deflate data goes through
+// zlib's raw inflate, which never reads the Adler-32 trailer, with one byte
+// of room over `cap`: any byte written there means the decoder runs out of
+// room first, and so answers -2, whatever the data holds further on. Only a
+// stored block cut short differs: zlib copies what it has, while the decoder
+// checks that the whole block is present before it looks at the room, so a
+// stored block that neither fits nor is all there fails with -1.
+struct Verdict {
+    int rc;
+    Bytes out;  // when rc is 0
+};
+
+Verdict zlib_verdict(const Bytes &stream, uint64_t cap) {
+    if (stream.size() < 2 || (stream[0] & 0x0f) != 8 || (stream[1] & 0x20) != 0) return {-1, {}};
+    z_stream zs{};
+    EXPECT_EQ(inflateInit2(&zs, -15), Z_OK);
+    Bytes out(cap + 1);
+    zs.next_in = const_cast<Bytef *>(stream.data() + 2);
+    zs.avail_in = static_cast<uInt>(stream.size() - 2);
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    const int rc = inflate(&zs, Z_FINISH);
+    const long mark = inflateMark(&zs);
+    const uInt unread = zs.avail_in;
+    const uint64_t total = zs.total_out;
+    inflateEnd(&zs);
+    if (total > cap) {
+        const bool in_stored_block = (mark >> 16) == -1 && (mark & 0xffff) != 0;
+        return {in_stored_block && unread < static_cast<uLong>(mark & 0xffff) ? -1 : -2, {}};
+    }
+    if (rc != Z_STREAM_END) return {-1, {}};
+    out.resize(total);
+    return {0, out};
+}
+
+// The whole output zlib's raw inflate makes of the stream, or nothing when
+// zlib fails or the output passes `limit`.
+bool zlib_full_output(const Bytes &stream, Bytes *out, uint64_t limit = 64u << 20) {
+    out->clear();
+    if (stream.size() < 2) return false;
+    z_stream zs{};
+    EXPECT_EQ(inflateInit2(&zs, -15), Z_OK);
+    zs.next_in = const_cast<Bytef *>(stream.data() + 2);
+    zs.avail_in = static_cast<uInt>(stream.size() - 2);
+    int rc = Z_OK;
+    unsigned char chunk[1 << 16];
+    while (rc == Z_OK && out->size() <= limit) {
+        zs.next_out = chunk;
+        zs.avail_out = sizeof chunk;
+        rc = inflate(&zs, Z_NO_FLUSH);
+        out->insert(out->end(), chunk, chunk + (sizeof chunk - zs.avail_out));
+    }
+    inflateEnd(&zs);
+    return rc == Z_STREAM_END && out->size() <= limit;
+}
+
+// Our answer must be zlib's, output and all, with `produced` 0 on failure.
+void expect_zlib_verdict(const Bytes &stream, uint64_t cap) {
+    const Verdict want = zlib_verdict(stream, cap);
+    const Decoded got = run_inflate(stream, cap);
+    ASSERT_EQ(got.rc, want.rc) << "capacity " << cap;
+    if (want.rc == 0) {
+        ASSERT_EQ(got.produced, want.out.size());
+        ASSERT_TRUE(got.out == want.out);
+    } else {
+        ASSERT_EQ(got.produced, 0u);
+    }
+}
+
+// Checks one stream at the capacities that matter: the exact decoded size,
+// one byte less and half, or a fixed one when zlib fails.
+void expect_zlib_verdicts(const Bytes &stream) {
+    Bytes full;
+    if (zlib_full_output(stream, &full)) {
+        for (uint64_t cap : {uint64_t{full.size()}, uint64_t{full.size()} - 1, uint64_t{full.size()} / 2})
+            if (cap <= full.size()) expect_zlib_verdict(stream, cap);
+    } else {
+        expect_zlib_verdict(stream, 1 << 16);
+    }
+}
+
+Bytes read_file(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// The data of every stream object in a PDF file: from the end of line after
+// "stream" to "endstream" (an end of line before it is left in: the bytes
+// after the final block are ignored).
+std::vector<Bytes> pdf_streams(const Bytes &file) {
+    std::vector<Bytes> streams;
+    const std::string text(file.begin(), file.end());
+    for (size_t at = text.find("stream"); at != std::string::npos; at = text.find("stream", at + 6)) {
+        if (at >= 3 && text.compare(at - 3, 3, "end") == 0) continue;
+        size_t start = at + 6;
+        if (text.compare(start, 2, "\r\n") == 0)
+            start += 2;
+        else if (start < text.size() && text[start] == '\n')
+            start += 1;
+        else
+            continue;
+        const size_t end = text.find("endstream", start);
+        if (end == std::string::npos) break;
+        streams.emplace_back(file.begin() + static_cast<std::ptrdiff_t>(start),
+                             file.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    return streams;
+}
+
+TEST(InflateAgainstZlib, EveryCorpusFileAndFixtureStream) {
+    namespace fs = std::filesystem;
+    int corpus_files = 0;
+    for (const auto &dir : fs::directory_iterator(INKVEIL_FUZZ_CORPUS)) {
+        for (const auto &entry : fs::directory_iterator(dir.path())) {
+            SCOPED_TRACE(entry.path().string());
+            const Bytes file = read_file(entry.path());
+            ++corpus_files;
+            // The file as a stream, and as the inflate fuzz target reads it:
+            // a capacity byte, then the stream.
+            expect_zlib_verdicts(file);
+            if (!file.empty())
+                expect_zlib_verdict(Bytes(file.begin() + 1, file.end()), uint64_t{file[0]} * 1024 + 7);
+        }
+    }
+    EXPECT_GE(corpus_files, 20);
+
+    int streams = 0, decoded = 0, checksummed = 0;
+    for (const auto &entry : fs::directory_iterator(INKVEIL_FIXTURES)) {
+        if (entry.path().extension() != ".pdf") continue;
+        for (const Bytes &stream : pdf_streams(read_file(entry.path()))) {
+            SCOPED_TRACE(entry.path().filename().string() + " stream " + std::to_string(streams));
+            ++streams;
+            expect_zlib_verdicts(stream);
+            Bytes full;
+            if (!zlib_full_output(stream, &full)) continue;
+            ++decoded;
+            // Where the stream carries a valid zlib header, zlib's checked
+            // decoder, Adler-32 included, agrees on the bytes.
+            if ((stream[0] * 256 + stream[1]) % 31 != 0 || (stream[0] >> 4) > 7) continue;
+            Bytes checked(full.size() + 1);
+            uLongf checked_len = checked.size();
+            ASSERT_EQ(uncompress(checked.data(), &checked_len, stream.data(), stream.size()), Z_OK);
+            checked.resize(checked_len);
+            ASSERT_TRUE(checked == full);
+            ++checksummed;
+        }
+    }
+    // 61 of the fixtures' 86 streams are compressed, 22 of them in the
+    // real-producer samples.
+    EXPECT_GE(decoded, 61);
+    EXPECT_EQ(checksummed, decoded);
+}
+
+TEST(InflateAgainstZlib, RandomBytesCutsAndBitFlips) {
+    std::mt19937 rng(2024);
+    std::vector<Bytes> valid = {
+        zlib_compress(text_bytes(3000), 9, Z_DEFAULT_STRATEGY),
+        zlib_compress(text_bytes(20000), 6, Z_FIXED),
+        zlib_compress(random_bytes(2000), 6, Z_DEFAULT_STRATEGY),
+        zlib_compress(long_code_bytes(), 9, Z_HUFFMAN_ONLY),
+        zlib_compress(short_period_bytes(), 9, Z_RLE),
+        zlib_mixed(text_bytes(5000)),
+    };
+    for (const StreamCase &c : hand_built_cases()) valid.push_back(c.stream);
+    const auto below = [&](size_t n) { return n == 0 ? size_t{0} : rng() % n; };
+    const auto capacity = [&](size_t hint) -> uint64_t {
+        // Mostly ample room; else anything up to the size a valid stream had.
+        return rng() % 4 != 0 ? uint64_t{1} << 18 : below(hint + 1);
+    };
+
+    for (int round = 0; round < 1500; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Random deflate data behind a valid header, and wholly random bytes.
+        Bytes noise{0x78, 0x9c};
+        for (size_t n = below(300); n > 0; --n) noise.push_back(static_cast<unsigned char>(rng()));
+        expect_zlib_verdict(noise, capacity(1000));
+        noise[0] = static_cast<unsigned char>(rng());
+        noise[1] = static_cast<unsigned char>(rng());
+        expect_zlib_verdict(noise, capacity(1000));
+
+        const Bytes &base = valid[below(valid.size())];
+        const Verdict whole = zlib_verdict(base, 1 << 18);
+        // A cut anywhere.
+        Bytes cut(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(below(base.size() + 1)));
+        expect_zlib_verdict(cut, capacity(whole.out.size()));
+        // One to three flipped bits, anywhere past the header.
+        Bytes flipped = base;
+        for (size_t n = 1 + below(3); n > 0 && flipped.size() > 2; --n)
+            flipped[2 + below(flipped.size() - 2)] ^= static_cast<unsigned char>(1u << below(8));
+        expect_zlib_verdict(flipped, capacity(whole.out.size()));
     }
 }
 
