@@ -1,10 +1,12 @@
 // Benchmarks of the hot paths, each verifying what it timed: the inflate
 // decoder on real streams beside zlib and beside the decoder it replaced, the
-// content redaction engine, and image pixel redaction.
+// content redaction engine, the CMap parser, and image pixel redaction.
 #include <benchmark/benchmark.h>
 #include <turbojpeg.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "../tests/pdf_builder.h"
+#include "cmap.h"
 #include "document.h"
 #include "driver.h"
 #include "image.h"
@@ -537,6 +540,59 @@ void BM_RedactContent(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_RedactContent)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A ToUnicode CMap of about `size` bytes as producers write them (arg 0:
+// blocks of bfchar and bfrange entries), or hostile text of the same size
+// (arg 1: hex strings left open into the next, numbers, braces and comments
+// inside blocks that never end). The second argument is the size in MiB, so
+// that time per byte shows the parser linear.
+std::string sample_cmap(bool hostile, size_t size, size_t *entries) {
+    std::string text = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+                       "1 begincodespacerange <0000> <FFFF> endcodespacerange\n";
+    char line[64];
+    *entries = 0;
+    for (uint32_t block = 0; text.size() < size; ++block) {
+        if (hostile) {
+            text += "beginbfchar <01> <00";
+            for (int i = 0; i < 200; ++i) text += " 0";
+            text += " <02 % a comment <0041>\n{ 1.5 } (a(b)\\)) <0003> <";
+            continue;
+        }
+        text += "100 beginbfchar\n";
+        for (uint32_t i = 0; i < 100; ++i, ++*entries) {
+            const uint32_t code = (block * 200 + i) & 0xFFFF;
+            std::snprintf(line, sizeof line, "<%04X> <%04X>\n", code, 0x4E00 + code % 0x5000);
+            text += line;
+        }
+        text += "endbfchar\n100 beginbfrange\n";
+        for (uint32_t i = 100; i < 200; ++i, ++*entries) {
+            const uint32_t code = (block * 200 + i) & 0xFFFF;
+            std::snprintf(line, sizeof line, "<%04X> <%04X> <%04X>\n", code, code, 0x4E00 + code % 0x5000);
+            text += line;
+        }
+        text += "endbfrange\n";
+    }
+    return text + "endcmap end end\n";
+}
+
+void BM_CMapParse(benchmark::State &state) {
+    size_t entries = 0;
+    const bool hostile = state.range(0) == 1;
+    const std::string text = sample_cmap(hostile, static_cast<size_t>(state.range(1)) << 20, &entries);
+    const size_t expected_runs = hostile ? 0 : std::min<size_t>(entries, 0x10000);
+    for (auto _ : state) {
+        CMap cmap;
+        cmap_parse(reinterpret_cast<const unsigned char *>(text.data()), text.size(), cmap);
+        std::u32string one;
+        if (cmap.bf.size() > expected_runs || (!hostile && !cmap_to_unicode(cmap, 0x0101, one)) ||
+            (!hostile && one != U"\u4F01") || cmap.codespace.size() != 1) {
+            state.SkipWithError("the parsed CMap changed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_CMapParse)->Args({0, 1})->Args({0, 4})->Args({1, 1})->Args({1, 4})->Unit(benchmark::kMillisecond);
 
 // A whole file: `pages` pages, each with a compressed content stream of about
 // 3 KB of text (the search word once per page) and a compressed form that

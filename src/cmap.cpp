@@ -1,7 +1,7 @@
-// The PostScript token reader and the CMap parser. CMap syntax follows
-// ISO 32000-1 9.7.5 and 9.10.3; the block keywords are those of Adobe's CMap
-// file format. Mappings are collected in file order, then resolved once into
-// sorted, non-overlapping runs in which later definitions win.
+// The CMap parser. CMap syntax follows ISO 32000-1 9.7.5 and 9.10.3; the
+// block keywords are those of Adobe's CMap file format. Mappings are
+// collected in file order, then resolved once into sorted, non-overlapping
+// runs in which later definitions win.
 #include "cmap.h"
 
 #include <algorithm>
@@ -9,209 +9,9 @@
 #include <iterator>
 #include <map>
 
+#include "lexer.h"
+#include "pdfobj.h"
 #include "syntax.h"
-
-// ---------------------------------------------------------------------------
-// Tokens.
-
-namespace {
-
-bool is_ps_delimiter(unsigned char c) {
-    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
-           c == '}' || c == '/' || c == '%';
-}
-
-bool is_ps_regular(unsigned char c) { return !is_pdf_ws(c) && !is_ps_delimiter(c); }
-
-// Offset just past the run of regular bytes that starts at `p`.
-size_t regular_run_end(const unsigned char *bytes, size_t len, size_t p) {
-    while (p < len && is_ps_regular(bytes[p])) ++p;
-    return p;
-}
-
-bool parse_integer(const unsigned char *bytes, size_t start, size_t end, int64_t *value) {
-    size_t p = start;
-    bool negative = false;
-    if (p < end && (bytes[p] == '+' || bytes[p] == '-')) negative = bytes[p++] == '-';
-    if (p == end) return false;
-    // Saturates far below the int64 range; no code or CID comes near it.
-    constexpr int64_t kCap = int64_t{1} << 53;
-    int64_t v = 0;
-    for (; p < end; ++p) {
-        if (!is_digit(bytes[p])) return false;
-        v = std::min(kCap, v * 10 + (bytes[p] - '0'));
-    }
-    *value = negative ? -v : v;
-    return true;
-}
-
-}  // namespace
-
-PsToken ps_next_token(const unsigned char *bytes, size_t len, size_t *pos) {
-    size_t p = *pos;
-    while (p < len) {
-        if (is_pdf_ws(bytes[p])) {
-            ++p;
-        } else if (bytes[p] == '%') {
-            while (p < len && bytes[p] != '\n' && bytes[p] != '\r') ++p;
-        } else {
-            break;
-        }
-    }
-    PsToken t;
-    t.start = p;
-    if (p >= len) {
-        t.start = t.end = len;
-        *pos = len;
-        return t;
-    }
-    const unsigned char c = bytes[p];
-    t.end = p + 1;
-    switch (c) {
-        case '[': t.kind = PsTokenKind::ArrayOpen; break;
-        case ']': t.kind = PsTokenKind::ArrayClose; break;
-        case '{': t.kind = PsTokenKind::ProcOpen; break;
-        case '}': t.kind = PsTokenKind::ProcClose; break;
-        case ')': t.kind = PsTokenKind::Bad; break;
-        case '>':
-            if (p + 1 < len && bytes[p + 1] == '>') {
-                t.kind = PsTokenKind::DictClose;
-                t.end = p + 2;
-            } else {
-                t.kind = PsTokenKind::Bad;
-            }
-            break;
-        case '<': {
-            if (p + 1 < len && bytes[p + 1] == '<') {
-                t.kind = PsTokenKind::DictOpen;
-                t.end = p + 2;
-                break;
-            }
-            // A hex string holds hex digits and white space only; anything
-            // else ends it as a bad token there, so that a missing '>' does
-            // not swallow the entries that follow.
-            size_t q = p + 1;
-            while (q < len && (hex_digit_value(bytes[q]) >= 0 || is_pdf_ws(bytes[q]))) ++q;
-            if (q < len && bytes[q] == '>') {
-                t.kind = PsTokenKind::HexString;
-                t.end = q + 1;
-            } else {
-                t.kind = PsTokenKind::Bad;
-                t.end = q;
-            }
-            break;
-        }
-        case '(': {
-            size_t q = p + 1;
-            int depth = 1;
-            while (q < len && depth > 0) {
-                if (bytes[q] == '\\') {
-                    q += 2;
-                    continue;
-                }
-                if (bytes[q] == '(') ++depth;
-                if (bytes[q] == ')') --depth;
-                ++q;
-            }
-            t.kind = PsTokenKind::LiteralString;
-            t.end = std::min(q, len);
-            break;
-        }
-        case '/':
-            t.kind = PsTokenKind::Name;
-            t.end = regular_run_end(bytes, len, p + 1);
-            break;
-        default:
-            t.end = regular_run_end(bytes, len, p);
-            t.kind = parse_integer(bytes, p, t.end, &t.number) ? PsTokenKind::Integer
-                                                               : PsTokenKind::Keyword;
-            break;
-    }
-    *pos = t.end;
-    return t;
-}
-
-bool ps_token_is(const unsigned char *bytes, const PsToken &token, const char *word) {
-    const size_t n = std::strlen(word);
-    return token.kind == PsTokenKind::Keyword && token.end - token.start == n &&
-           std::memcmp(bytes + token.start, word, n) == 0;
-}
-
-bool ps_string_bytes(const unsigned char *bytes, const PsToken &token, std::string &out) {
-    out.clear();
-    if (token.kind == PsTokenKind::HexString) {
-        int high = -1;
-        for (size_t p = token.start + 1; p + 1 < token.end; ++p) {
-            const int v = hex_digit_value(bytes[p]);
-            if (v < 0) continue;
-            if (high < 0) {
-                high = v;
-            } else {
-                out.push_back(static_cast<char>(high << 4 | v));
-                high = -1;
-            }
-        }
-        if (high >= 0) out.push_back(static_cast<char>(high << 4));
-        return true;
-    }
-    if (token.kind != PsTokenKind::LiteralString) return false;
-    // Escapes of PDF and PostScript literal strings: \n \r \t \b \f \( \) \\,
-    // one to three octal digits, and a backslash before an end of line that
-    // joins the lines.
-    int depth = 1;
-    for (size_t p = token.start + 1; p < token.end; ++p) {
-        const unsigned char c = bytes[p];
-        if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            if (--depth == 0) break;
-        } else if (c == '\\' && p + 1 < token.end) {
-            const unsigned char e = bytes[++p];
-            switch (e) {
-                case 'n': out.push_back('\n'); break;
-                case 'r': out.push_back('\r'); break;
-                case 't': out.push_back('\t'); break;
-                case 'b': out.push_back('\b'); break;
-                case 'f': out.push_back('\f'); break;
-                case '\r':
-                    if (p + 1 < token.end && bytes[p + 1] == '\n') ++p;
-                    break;
-                case '\n': break;
-                default:
-                    if (e >= '0' && e <= '7') {
-                        int v = e - '0';
-                        for (int k = 0; k < 2 && p + 1 < token.end && bytes[p + 1] >= '0' &&
-                                        bytes[p + 1] <= '7';
-                             ++k)
-                            v = v * 8 + (bytes[++p] - '0');
-                        out.push_back(static_cast<char>(v & 0xFF));
-                    } else {
-                        out.push_back(static_cast<char>(e));
-                    }
-                    break;
-            }
-            continue;
-        }
-        out.push_back(static_cast<char>(c));
-    }
-    return true;
-}
-
-std::string ps_name_text(const unsigned char *bytes, const PsToken &token) {
-    std::string name;
-    if (token.kind != PsTokenKind::Name) return name;
-    for (size_t p = token.start + 1; p < token.end; ++p) {
-        if (bytes[p] == '#' && p + 2 < token.end && hex_digit_value(bytes[p + 1]) >= 0 &&
-            hex_digit_value(bytes[p + 2]) >= 0) {
-            name.push_back(
-                static_cast<char>(hex_digit_value(bytes[p + 1]) << 4 | hex_digit_value(bytes[p + 2])));
-            p += 2;
-        } else {
-            name.push_back(static_cast<char>(bytes[p]));
-        }
-    }
-    return name;
-}
 
 // ---------------------------------------------------------------------------
 // Resolving definitions into runs.
@@ -263,17 +63,33 @@ bool is_surrogate(uint64_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
 struct CMapParser {
     const unsigned char *bytes = nullptr;
-    size_t len = 0;
-    size_t pos = 0;
+    int32_t end = 0;
+    int32_t pos = 0;
     std::vector<CMapBfRun> bf;  // in definition order
     std::vector<CMapCidRun> cid;
     std::u32string pool;
     std::string scratch;
 };
 
+// The token at or after `at`, comments skipped. A '<' is a hex string only
+// when hex digits and blanks lead to its '>', so that a string left open does
+// not swallow the entries after it.
+Token next_token(const CMapParser &ps, int32_t at) {
+    return lex_next_code(ps.bytes, ps.end, at, HexRule::kDigitsOnly);
+}
+
+bool is_string(const Token &t) { return t.kind == Tok::kString || t.kind == Tok::kHexString; }
+
+// Decodes a string token into ps.scratch; false for any other token.
+bool string_bytes(CMapParser &ps, const Token &token) {
+    if (!is_string(token)) return false;
+    ps.scratch = pdfobj_string_bytes(ps.bytes, token);
+    return true;
+}
+
 // The number that a 1- to 4-byte string token stands for.
-bool read_code(CMapParser &ps, const PsToken &token, uint32_t *code) {
-    if (!ps_string_bytes(ps.bytes, token, ps.scratch)) return false;
+bool read_code(CMapParser &ps, const Token &token, uint32_t *code) {
+    if (!string_bytes(ps, token)) return false;
     if (ps.scratch.empty() || ps.scratch.size() > 4) return false;
     uint32_t v = 0;
     for (char c : ps.scratch) v = v << 8 | static_cast<unsigned char>(c);
@@ -283,8 +99,8 @@ bool read_code(CMapParser &ps, const PsToken &token, uint32_t *code) {
 
 // Decodes a UTF-16BE destination into the pool; false (and the pool as it
 // was) when nothing valid is left.
-bool add_destination(CMapParser &ps, const PsToken &token, uint32_t *off, uint32_t *count) {
-    if (!ps_string_bytes(ps.bytes, token, ps.scratch)) return false;
+bool add_destination(CMapParser &ps, const Token &token, uint32_t *off, uint32_t *count) {
+    if (!string_bytes(ps, token)) return false;
     // Offsets into the pool are 32-bit.
     if (ps.pool.size() > UINT32_MAX - kCMapMaxDestLength) return false;
     const size_t start = ps.pool.size();
@@ -324,48 +140,49 @@ bool clamp_range(uint32_t lo, uint32_t *hi) {
 
 // Whether a keyword ends the current block: its own end keyword, or any other
 // begin.../end... keyword when the block was left open.
-bool ends_block(const unsigned char *bytes, const PsToken &t) {
-    if (t.kind == PsTokenKind::End) return true;
-    if (t.kind != PsTokenKind::Keyword) return false;
-    const size_t n = t.end - t.start;
+bool ends_block(const unsigned char *bytes, const Token &t) {
+    if (t.kind == Tok::kEnd) return true;
+    if (t.kind != Tok::kKeyword) return false;
+    const int32_t n = t.end - t.start;
     return (n >= 3 && std::memcmp(bytes + t.start, "end", 3) == 0) ||
            (n >= 5 && std::memcmp(bytes + t.start, "begin", 5) == 0);
 }
 
-constexpr unsigned bit(PsTokenKind kind) { return 1u << static_cast<unsigned>(kind); }
-constexpr unsigned kStrings = bit(PsTokenKind::HexString) | bit(PsTokenKind::LiteralString);
+constexpr unsigned bit(Tok kind) { return 1u << static_cast<unsigned>(kind); }
+constexpr unsigned kStrings = bit(Tok::kString) | bit(Tok::kHexString);
 
-bool is_string(const PsToken &t) { return (bit(t.kind) & kStrings) != 0; }
-
-// The next token of a kind in `accept`, a Bad token, or End at a token that
-// ends the block (left unread). Tokens of other kinds are junk between or
-// inside entries and are stepped over. A Bad token (a broken string) drops
-// the entry in progress, so that the entry's remaining strings are not paired
-// with the next entry's.
-PsToken next_entry_token(CMapParser &ps, unsigned accept) {
+// The next token of a kind in `accept`, a bad token, or kEnd at a token that
+// ends the block (left unread). A number is accepted only when it is an
+// integer. Tokens of other kinds are junk between or inside entries and are
+// stepped over. A bad token (a broken string) drops the entry in progress, so
+// that the entry's remaining strings are not paired with the next entry's.
+Token next_entry_token(CMapParser &ps, unsigned accept) {
     for (;;) {
-        const size_t at = ps.pos;
-        PsToken t = ps_next_token(ps.bytes, ps.len, &ps.pos);
+        Token t = next_token(ps, ps.pos);
         if (ends_block(ps.bytes, t)) {
-            ps.pos = at;
-            t.kind = PsTokenKind::End;
+            t.kind = Tok::kEnd;
             return t;
         }
-        if (t.kind == PsTokenKind::Bad || (bit(t.kind) & accept) != 0) return t;
+        ps.pos = t.end;
+        if (t.kind == Tok::kBad) return t;
+        if ((bit(t.kind) & accept) == 0) continue;
+        int64_t value = 0;
+        if (t.kind == Tok::kNumber && !lex_integer(ps.bytes, t, &value)) continue;
+        return t;
     }
 }
 
 void parse_codespace_block(CMapParser &ps, CMap &out) {
     std::string lo_bytes;
     for (;;) {
-        const PsToken lo = next_entry_token(ps, kStrings);
-        if (lo.kind == PsTokenKind::End) return;
-        if (lo.kind == PsTokenKind::Bad) continue;
-        const PsToken hi = next_entry_token(ps, kStrings);
-        if (hi.kind == PsTokenKind::End) return;
-        if (hi.kind == PsTokenKind::Bad) continue;
-        ps_string_bytes(ps.bytes, lo, lo_bytes);
-        ps_string_bytes(ps.bytes, hi, ps.scratch);
+        const Token lo = next_entry_token(ps, kStrings);
+        if (lo.kind == Tok::kEnd) return;
+        if (lo.kind == Tok::kBad) continue;
+        const Token hi = next_entry_token(ps, kStrings);
+        if (hi.kind == Tok::kEnd) return;
+        if (hi.kind == Tok::kBad) continue;
+        lo_bytes = pdfobj_string_bytes(ps.bytes, lo);
+        string_bytes(ps, hi);
         const size_t n = ps.scratch.size();
         if (n < 1 || n > 4 || lo_bytes.empty() || lo_bytes.size() > 4) continue;
         uint32_t lo_value = 0;
@@ -389,12 +206,12 @@ void parse_codespace_block(CMapParser &ps, CMap &out) {
 
 void parse_bfchar_block(CMapParser &ps) {
     for (;;) {
-        const PsToken src = next_entry_token(ps, kStrings);
-        if (src.kind == PsTokenKind::End) return;
-        if (src.kind == PsTokenKind::Bad) continue;
+        const Token src = next_entry_token(ps, kStrings);
+        if (src.kind == Tok::kEnd) return;
+        if (src.kind == Tok::kBad) continue;
         // A name destination (/space) maps to nothing.
-        const PsToken dst = next_entry_token(ps, kStrings | bit(PsTokenKind::Name));
-        if (dst.kind == PsTokenKind::End) return;
+        const Token dst = next_entry_token(ps, kStrings | bit(Tok::kName));
+        if (dst.kind == Tok::kEnd) return;
         uint32_t code = 0, off = 0, count = 0;
         if (is_string(dst) && read_code(ps, src, &code) && add_destination(ps, dst, &off, &count))
             ps.bf.push_back({code, code, code, off, count});
@@ -403,27 +220,26 @@ void parse_bfchar_block(CMapParser &ps) {
 
 void parse_bfrange_block(CMapParser &ps) {
     for (;;) {
-        const PsToken lo_token = next_entry_token(ps, kStrings);
-        if (lo_token.kind == PsTokenKind::End) return;
-        if (lo_token.kind == PsTokenKind::Bad) continue;
-        const PsToken hi_token = next_entry_token(ps, kStrings);
-        if (hi_token.kind == PsTokenKind::End) return;
-        if (hi_token.kind == PsTokenKind::Bad) continue;
-        const PsToken dst =
-            next_entry_token(ps, kStrings | bit(PsTokenKind::Name) | bit(PsTokenKind::ArrayOpen));
-        if (dst.kind == PsTokenKind::End) return;
+        const Token lo_token = next_entry_token(ps, kStrings);
+        if (lo_token.kind == Tok::kEnd) return;
+        if (lo_token.kind == Tok::kBad) continue;
+        const Token hi_token = next_entry_token(ps, kStrings);
+        if (hi_token.kind == Tok::kEnd) return;
+        if (hi_token.kind == Tok::kBad) continue;
+        const Token dst = next_entry_token(ps, kStrings | bit(Tok::kName) | bit(Tok::kArrayOpen));
+        if (dst.kind == Tok::kEnd) return;
         uint32_t lo = 0, hi = 0;
         const bool range_ok =
             read_code(ps, lo_token, &lo) && read_code(ps, hi_token, &hi) && clamp_range(lo, &hi);
-        if (dst.kind == PsTokenKind::ArrayOpen) {
+        if (dst.kind == Tok::kArrayOpen) {
             // One destination per code, in order; elements past the range are
             // read and ignored, codes past the array stay unmapped.
             uint64_t code = lo;
             for (;;) {
-                const PsToken element = next_entry_token(
-                    ps, kStrings | bit(PsTokenKind::Name) | bit(PsTokenKind::ArrayClose));
-                if (element.kind == PsTokenKind::End) return;
-                if (element.kind == PsTokenKind::ArrayClose) break;
+                const Token element =
+                    next_entry_token(ps, kStrings | bit(Tok::kName) | bit(Tok::kArrayClose));
+                if (element.kind == Tok::kEnd) return;
+                if (element.kind == Tok::kArrayClose) break;
                 // A broken element still takes its code's place.
                 uint32_t off = 0, count = 0;
                 if (range_ok && code <= hi && is_string(element) &&
@@ -444,90 +260,93 @@ void parse_bfrange_block(CMapParser &ps) {
 // begincidchar (`<code> cid`) and begincidrange (`<lo> <hi> cid`).
 void parse_cid_block(CMapParser &ps, bool ranges) {
     for (;;) {
-        const PsToken lo_token = next_entry_token(ps, kStrings);
-        if (lo_token.kind == PsTokenKind::End) return;
-        if (lo_token.kind == PsTokenKind::Bad) continue;
-        PsToken hi_token = lo_token;
+        const Token lo_token = next_entry_token(ps, kStrings);
+        if (lo_token.kind == Tok::kEnd) return;
+        if (lo_token.kind == Tok::kBad) continue;
+        Token hi_token = lo_token;
         if (ranges) {
             hi_token = next_entry_token(ps, kStrings);
-            if (hi_token.kind == PsTokenKind::End) return;
-            if (hi_token.kind == PsTokenKind::Bad) continue;
+            if (hi_token.kind == Tok::kEnd) return;
+            if (hi_token.kind == Tok::kBad) continue;
         }
-        const PsToken value = next_entry_token(ps, kStrings | bit(PsTokenKind::Integer));
-        if (value.kind == PsTokenKind::End) return;
-        if (value.kind == PsTokenKind::Bad) continue;
-        if (value.kind != PsTokenKind::Integer) {
+        const Token value = next_entry_token(ps, kStrings | bit(Tok::kNumber));
+        if (value.kind == Tok::kEnd) return;
+        if (value.kind == Tok::kBad) continue;
+        int64_t cid = 0;
+        if (!lex_integer(ps.bytes, value, &cid)) {
             // The CID is missing: the string starts the next entry.
             ps.pos = value.start;
             continue;
         }
         uint32_t lo = 0, hi = 0;
-        if (value.number < 0 || value.number > UINT32_MAX) continue;
+        if (cid < 0 || cid > UINT32_MAX) continue;
         if (read_code(ps, lo_token, &lo) && read_code(ps, hi_token, &hi) && clamp_range(lo, &hi))
-            ps.cid.push_back({lo, hi, lo, static_cast<uint32_t>(value.number)});
+            ps.cid.push_back({lo, hi, lo, static_cast<uint32_t>(cid)});
     }
 }
 
 // Finishes a block at its end keyword; an unclosed block leaves the keyword
 // that ended it for the main loop.
 void close_block(CMapParser &ps, const char *end_keyword) {
-    size_t at = ps.pos;
-    const PsToken t = ps_next_token(ps.bytes, ps.len, &at);
-    if (ps_token_is(ps.bytes, t, end_keyword)) ps.pos = at;
+    const Token t = next_token(ps, ps.pos);
+    if (lex_is(ps.bytes, t, end_keyword)) ps.pos = t.end;
 }
 
 }  // namespace
 
 bool cmap_parse(const unsigned char *bytes, size_t len, CMap &out) {
     out = CMap{};
+    // Token offsets are 32-bit; a CMap is a few kilobytes.
+    if (len > static_cast<size_t>(INT32_MAX)) return false;
     CMapParser ps;
     ps.bytes = bytes;
-    ps.len = len;
+    ps.end = static_cast<int32_t>(len);
     // The names just before `usecmap`: `/Parent usecmap`, or
     // `/Parent /CMap findresource usecmap`.
     std::string last_name, name_before;
     for (;;) {
-        const PsToken t = ps_next_token(bytes, len, &ps.pos);
-        if (t.kind == PsTokenKind::End) break;
-        if (t.kind == PsTokenKind::Name) {
+        const Token t = next_token(ps, ps.pos);
+        if (t.kind == Tok::kEnd) break;
+        ps.pos = t.end;
+        if (t.kind == Tok::kName) {
             name_before = std::move(last_name);
-            last_name = ps_name_text(bytes, t);
+            last_name = lex_name_text(bytes, t.start, t.end);
             if (last_name == "WMode") {
-                size_t at = ps.pos;
-                const PsToken value = ps_next_token(bytes, len, &at);
-                if (value.kind == PsTokenKind::Integer) {
-                    out.wmode = value.number == 1 ? 1 : 0;
+                int64_t wmode = 0;
+                const Token value = next_token(ps, ps.pos);
+                if (lex_integer(bytes, value, &wmode)) {
+                    out.wmode = wmode == 1 ? 1 : 0;
                     out.wmode_given = true;
-                    ps.pos = at;
+                    ps.pos = value.end;
                 }
             }
             continue;
         }
-        if (t.kind != PsTokenKind::Keyword) {
+        if (t.kind != Tok::kKeyword) {
             last_name.clear();
             name_before.clear();
             continue;
         }
-        if (ps_token_is(bytes, t, "begincodespacerange")) {
+        if (lex_is(bytes, t, "begincodespacerange")) {
             parse_codespace_block(ps, out);
             close_block(ps, "endcodespacerange");
-        } else if (ps_token_is(bytes, t, "beginbfchar")) {
+        } else if (lex_is(bytes, t, "beginbfchar")) {
             parse_bfchar_block(ps);
             close_block(ps, "endbfchar");
-        } else if (ps_token_is(bytes, t, "beginbfrange")) {
+        } else if (lex_is(bytes, t, "beginbfrange")) {
             parse_bfrange_block(ps);
             close_block(ps, "endbfrange");
-        } else if (ps_token_is(bytes, t, "begincidchar")) {
+        } else if (lex_is(bytes, t, "begincidchar")) {
             parse_cid_block(ps, false);
             close_block(ps, "endcidchar");
-        } else if (ps_token_is(bytes, t, "begincidrange")) {
+        } else if (lex_is(bytes, t, "begincidrange")) {
             parse_cid_block(ps, true);
             close_block(ps, "endcidrange");
-        } else if (ps_token_is(bytes, t, "usecmap")) {
+        } else if (lex_is(bytes, t, "usecmap")) {
             const std::string &parent = last_name == "CMap" ? name_before : last_name;
             if (!parent.empty()) out.usecmap = parent;
         }
-        if (!ps_token_is(bytes, t, "findresource")) {
+        if (!lex_is(bytes, t, "findresource")) {
             last_name.clear();
             name_before.clear();
         }

@@ -1,7 +1,7 @@
 // CMaps: the PostScript-like text that maps character codes to Unicode
 // (a font's /ToUnicode stream) or to CIDs (an embedded /Encoding CMap of a
-// Type0 font), and the token reader that the CMap and Type 1 font readers
-// share. Everything here works on bytes alone, with no document in sight.
+// Type0 font). Everything here works on bytes alone, with no document in
+// sight; the text is read with the PDF tokenizer (lexer.h).
 //
 // Input is untrusted: parsing never reads out of bounds, runs in time
 // O(n log n) in the input size and keeps at most a small multiple of it.
@@ -12,50 +12,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// ---------------------------------------------------------------------------
-// PostScript tokens, as CMaps and the cleartext part of Type 1 fonts write
-// them. The reader never allocates and never stalls: bytes that form no token
-// come back as a Bad token that covers at least one byte.
-
-enum class PsTokenKind : uint8_t {
-    End,            // no more input
-    HexString,      // <...>
-    LiteralString,  // (...), unclosed ones run to the end of the input
-    Name,           // /name (start is at the slash)
-    Integer,        // an optional sign and decimal digits; `number` holds it, saturated
-    Keyword,        // any other run of regular bytes (def, usecmap, 1.5, 8#40, ...)
-    ArrayOpen,      // [
-    ArrayClose,     // ]
-    ProcOpen,       // {
-    ProcClose,      // }
-    DictOpen,       // <<
-    DictClose,      // >>
-    Bad,            // a byte or run that forms no token (a stray '>' or ')', a broken hex string)
-};
-
-struct PsToken {
-    PsTokenKind kind = PsTokenKind::End;
-    size_t start = 0;  // the token's bytes are [start, end)
-    size_t end = 0;
-    int64_t number = 0;  // the value of an Integer token
-};
-
-// Reads the token at or after *pos (white space and % comments are skipped)
-// and moves *pos just past it. At the end of the input returns End and
-// leaves *pos at `len`.
-PsToken ps_next_token(const unsigned char *bytes, size_t len, size_t *pos);
-// Whether a Keyword token's text is exactly `word`.
-bool ps_token_is(const unsigned char *bytes, const PsToken &token, const char *word);
-// The bytes that a HexString or LiteralString token stands for, with escapes
-// and hex digits decoded (an odd last hex digit counts as followed by 0).
-// False for any other kind of token.
-bool ps_string_bytes(const unsigned char *bytes, const PsToken &token, std::string &out);
-// The text of a Name token without its slash, with #xx escapes decoded.
-std::string ps_name_text(const unsigned char *bytes, const PsToken &token);
-
-// ---------------------------------------------------------------------------
-// CMaps.
 
 struct CMapCodespace {
     uint8_t len;    // 1..4 bytes
@@ -95,13 +51,17 @@ constexpr size_t kCMapMaxCodespaces = 256;
 constexpr size_t kCMapMaxDestLength = 32;
 
 // Parses CMap text leniently; returns false only when nothing at all could be
-// read (no codespace range, mapping, usecmap or /WMode). `out` is replaced.
+// read (no codespace range, mapping, usecmap or /WMode), and for text of
+// 2 GiB or more, which is refused unread. `out` is replaced.
 //
 // Read: begincodespacerange, beginbfchar, beginbfrange (both forms),
 // begincidchar, begincidrange, `/Name usecmap` and `/WMode n`; everything
-// else is skipped. Block counts are not trusted: a block ends at its end
-// keyword, at any other begin.../end... keyword, or at the end of the input.
-// Tokens that fit nowhere in an entry are stepped over.
+// else, % comments included, is skipped. Block counts are not trusted: a
+// block ends at its end keyword, at any other begin.../end... keyword, or at
+// the end of the input. Tokens that fit nowhere in an entry are stepped over.
+// A hex string holds hex digits and white space only: a '<' followed by
+// anything else before its '>' is a broken string, which drops the entry it
+// stands in, and the entries after it are read on their own.
 //
 // Codes are 1 to 4 bytes (hex or literal strings) and are stored as numbers;
 // an entry with an empty or longer code is dropped. Later definitions of a

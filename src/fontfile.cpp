@@ -4,16 +4,29 @@
 #include "fontfile.h"
 
 #include <algorithm>
+#include <cstdint>
 
-#include "cmap.h"
+#include "lexer.h"
 
 // ---------------------------------------------------------------------------
 // Type 1.
 
 namespace {
 
-bool is_name(const unsigned char *bytes, const PsToken &t, const char *name) {
-    return t.kind == PsTokenKind::Name && ps_name_text(bytes, t) == name;
+// The cleartext part of a Type 1 program, as far as it is read.
+struct Type1Text {
+    const unsigned char *bytes;
+    int32_t end;
+};
+
+// The token at or after `at`, comments skipped; a broken hex string is a bad
+// byte, as in CMaps.
+Token next_token(const Type1Text &text, int32_t at) {
+    return lex_next_code(text.bytes, text.end, at, HexRule::kDigitsOnly);
+}
+
+bool is_name(const Type1Text &text, const Token &t, const char *name) {
+    return t.kind == Tok::kName && lex_name_text(text.bytes, t.start, t.end) == name;
 }
 
 void set_glyph_name(std::string names[256], int64_t code, std::string name) {
@@ -24,17 +37,18 @@ void set_glyph_name(std::string names[256], int64_t code, std::string name) {
 // The "dup <code> /<name> put" lines that fill an encoding array, up to the
 // "def" that stores it. Other tokens (the loop that fills the array with
 // .notdef, "readonly") are stepped over.
-void read_encoding_puts(const unsigned char *bytes, size_t len, size_t pos, std::string names[256]) {
+void read_encoding_puts(const Type1Text &text, int32_t pos, std::string names[256]) {
+    const unsigned char *bytes = text.bytes;
     // The last three tokens before the current one.
-    PsToken back[3];
+    Token back[3];
     for (;;) {
-        const PsToken t = ps_next_token(bytes, len, &pos);
-        if (t.kind == PsTokenKind::End || ps_token_is(bytes, t, "def") ||
-            ps_token_is(bytes, t, "eexec"))
-            return;
-        if (ps_token_is(bytes, t, "put") && ps_token_is(bytes, back[0], "dup") &&
-            back[1].kind == PsTokenKind::Integer && back[2].kind == PsTokenKind::Name)
-            set_glyph_name(names, back[1].number, ps_name_text(bytes, back[2]));
+        const Token t = next_token(text, pos);
+        pos = t.end;
+        if (t.kind == Tok::kEnd || lex_is(bytes, t, "def") || lex_is(bytes, t, "eexec")) return;
+        int64_t code = 0;
+        if (lex_is(bytes, t, "put") && lex_is(bytes, back[0], "dup") &&
+            lex_integer(bytes, back[1], &code) && back[2].kind == Tok::kName)
+            set_glyph_name(names, code, lex_name_text(bytes, back[2].start, back[2].end));
         back[0] = back[1];
         back[1] = back[2];
         back[2] = t;
@@ -42,14 +56,16 @@ void read_encoding_puts(const unsigned char *bytes, size_t len, size_t pos, std:
 }
 
 // An encoding written out as an array of names, one per code from 0.
-void read_encoding_array(const unsigned char *bytes, size_t len, size_t pos, std::string names[256]) {
+void read_encoding_array(const Type1Text &text, int32_t pos, std::string names[256]) {
     int64_t code = 0;
     for (;;) {
-        const PsToken t = ps_next_token(bytes, len, &pos);
-        if (t.kind == PsTokenKind::End || t.kind == PsTokenKind::ArrayClose || code > 255 ||
-            ps_token_is(bytes, t, "eexec"))
+        const Token t = next_token(text, pos);
+        pos = t.end;
+        if (t.kind == Tok::kEnd || t.kind == Tok::kArrayClose || code > 255 ||
+            lex_is(text.bytes, t, "eexec"))
             return;
-        if (t.kind == PsTokenKind::Name) set_glyph_name(names, code++, ps_name_text(bytes, t));
+        if (t.kind == Tok::kName)
+            set_glyph_name(names, code++, lex_name_text(text.bytes, t.start, t.end));
     }
 }
 
@@ -59,23 +75,29 @@ bool type1_builtin_encoding(const unsigned char *bytes, size_t len, std::string 
                             bool *standard) {
     for (int i = 0; i < 256; ++i) names[i].clear();
     *standard = false;
-    // The cleartext part ends at "eexec"; PFB segment headers before it are
-    // stray bytes that the token reader steps over.
-    size_t pos = 0;
+    // Token offsets are 32-bit, so at most the first 2 GiB are read; the
+    // cleartext part comes first and is a few kilobytes.
+    const Type1Text text{bytes, static_cast<int32_t>(std::min<size_t>(len, INT32_MAX))};
+    // A PFB file opens with its cleartext segment's header: 0x80 0x01 and a
+    // four-byte length whose bytes may be '(' or '%', so it is skipped rather
+    // than read as tokens. The cleartext part ends at "eexec", before the
+    // next segment's header.
+    int32_t pos = text.end >= 6 && bytes[0] == 0x80 && bytes[1] == 0x01 ? 6 : 0;
     for (;;) {
-        const PsToken t = ps_next_token(bytes, len, &pos);
-        if (t.kind == PsTokenKind::End || ps_token_is(bytes, t, "eexec")) return false;
-        if (!is_name(bytes, t, "Encoding")) continue;
-        size_t at = pos;
-        const PsToken value = ps_next_token(bytes, len, &at);
-        if (ps_token_is(bytes, value, "StandardEncoding")) {
+        const Token t = next_token(text, pos);
+        pos = t.end;
+        if (t.kind == Tok::kEnd || lex_is(bytes, t, "eexec")) return false;
+        if (!is_name(text, t, "Encoding")) continue;
+        const Token value = next_token(text, pos);
+        if (lex_is(bytes, value, "StandardEncoding")) {
             *standard = true;
             return true;
         }
-        if (value.kind == PsTokenKind::Integer)
-            read_encoding_puts(bytes, len, at, names);
-        else if (value.kind == PsTokenKind::ArrayOpen)
-            read_encoding_array(bytes, len, at, names);
+        int64_t size = 0;
+        if (lex_integer(bytes, value, &size))
+            read_encoding_puts(text, value.end, names);
+        else if (value.kind == Tok::kArrayOpen)
+            read_encoding_array(text, value.end, names);
         else
             continue;
         for (int i = 0; i < 256; ++i)

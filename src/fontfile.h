@@ -21,7 +21,7 @@
 // (or written out as "[/name ...]"). names[code] receives the glyph name (""
 // for none and for .notdef). False when the program has no readable
 // /Encoding: none at all, another named encoding, or an array that names no
-// glyph.
+// glyph. Of a program of 2 GiB or more, the first 2 GiB are read.
 bool type1_builtin_encoding(const unsigned char *bytes, size_t len, std::string names[256],
                             bool *standard);
 

@@ -108,18 +108,7 @@ void add_value(Interp &in, const Operand &op) {
 }
 
 std::string name_of(const Interp &in, const Operand &op) {
-    std::string s;
-    for (int32_t i = op.start + 1; i < op.end; ++i) {
-        const unsigned char c = in.b[i];
-        if (c == '#' && i + 2 < op.end && hex_digit_value(in.b[i + 1]) >= 0 &&
-            hex_digit_value(in.b[i + 2]) >= 0) {
-            s += static_cast<char>(hex_digit_value(in.b[i + 1]) * 16 + hex_digit_value(in.b[i + 2]));
-            i += 2;
-        } else {
-            s += static_cast<char>(c);
-        }
-    }
-    return s;
+    return lex_name_text(in.b, op.start, op.end);
 }
 
 // Closes the innermost open array or dictionary into one operand.

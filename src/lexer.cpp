@@ -1,6 +1,7 @@
 // The PDF tokenizer (PDF reference 7.2: lexical conventions).
 #include "lexer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "syntax.h"
@@ -158,6 +159,37 @@ double lex_number(const unsigned char *bytes, const Token &token) {
     }
     if (!digits) return 0;
     return negative ? -value : value;
+}
+
+bool lex_integer(const unsigned char *bytes, const Token &token, int64_t *value) {
+    if (token.kind != Tok::kNumber) return false;
+    int32_t p = token.start;
+    const bool negative = p < token.end && bytes[p] == '-';
+    if (p < token.end && (bytes[p] == '+' || bytes[p] == '-')) ++p;
+    if (p == token.end) return false;
+    constexpr int64_t kCap = int64_t{1} << 53;
+    int64_t v = 0;
+    for (; p < token.end; ++p) {
+        if (!is_digit(bytes[p])) return false;
+        v = std::min(kCap, v * 10 + (bytes[p] - '0'));
+    }
+    *value = negative ? -v : v;
+    return true;
+}
+
+std::string lex_name_text(const unsigned char *bytes, int32_t start, int32_t end) {
+    // #xx stands for the byte xx; a '#' without two hex digits is itself.
+    std::string s;
+    for (int32_t i = start + 1; i < end; ++i) {
+        if (bytes[i] == '#' && i + 2 < end && hex_digit_value(bytes[i + 1]) >= 0 &&
+            hex_digit_value(bytes[i + 2]) >= 0) {
+            s += static_cast<char>(hex_digit_value(bytes[i + 1]) * 16 + hex_digit_value(bytes[i + 2]));
+            i += 2;
+        } else {
+            s += static_cast<char>(bytes[i]);
+        }
+    }
+    return s;
 }
 
 bool lex_is(const unsigned char *bytes, const Token &token, const char *word) {

@@ -1,4 +1,5 @@
-// The PDF tokenizer: one lexer for content streams, object bodies and CMaps.
+// The PDF tokenizer: one lexer for content streams, object bodies, CMaps and
+// the cleartext of Type 1 font programs.
 //
 // It returns the kind and the byte range of the next token and never
 // allocates. Bytes that cannot start a token (a stray ')' or '>', a brace)
@@ -7,6 +8,7 @@
 #define INKVEIL_LEXER_H
 
 #include <cstdint>
+#include <string>
 
 enum class Tok : uint8_t {
     kEnd,         // no token before the end of the data
@@ -52,6 +54,15 @@ Token lex_next_code(const unsigned char *bytes, int32_t end, int32_t pos,
 // The value of a number token: its longest prefix of the form
 // [+-]digits[.digits] read in double precision; 0 when that has no digit.
 double lex_number(const unsigned char *bytes, const Token &token);
+
+// True when the number token is an integer: an optional sign, then decimal
+// digits only (not 1.5, .5, 8#40 or a lone sign). *value receives it, held to
+// at most 2^53 in magnitude, far past any code, CID or count that is read.
+bool lex_integer(const unsigned char *bytes, const Token &token, int64_t *value);
+
+// The text of the name whose token is [start, end) (start at the slash),
+// without the slash and with each #xx escape decoded to its byte.
+std::string lex_name_text(const unsigned char *bytes, int32_t start, int32_t end);
 
 // True when the keyword token spells `word` exactly.
 bool lex_is(const unsigned char *bytes, const Token &token, const char *word);

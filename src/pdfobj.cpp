@@ -26,21 +26,6 @@ bool starts_value(Tok kind) {
     }
 }
 
-std::string name_text(const unsigned char *bytes, const Token &t) {
-    // #xx stands for the byte xx (PDF reference 7.3.5).
-    std::string s;
-    for (int32_t i = t.start + 1; i < t.end; ++i) {
-        if (bytes[i] == '#' && i + 2 < t.end && hex_digit_value(bytes[i + 1]) >= 0 &&
-            hex_digit_value(bytes[i + 2]) >= 0) {
-            s += static_cast<char>(hex_digit_value(bytes[i + 1]) * 16 + hex_digit_value(bytes[i + 2]));
-            i += 2;
-        } else {
-            s += static_cast<char>(bytes[i]);
-        }
-    }
-    return s;
-}
-
 // True when tokens "g R" follow at `pos`, with the position past the R in *after.
 bool reference_follows(const unsigned char *bytes, int32_t end, int32_t pos, int32_t *after,
                        int32_t *generation) {
@@ -81,7 +66,7 @@ void parse_value(const unsigned char *bytes, int32_t end, const Token &t, int32_
         }
         case Tok::kName:
             out.kind = ObjKind::kName;
-            out.str = name_text(bytes, t);
+            out.str = lex_name_text(bytes, t.start, t.end);
             break;
         case Tok::kString:
         case Tok::kHexString:
@@ -115,7 +100,7 @@ void parse_value(const unsigned char *bytes, int32_t end, const Token &t, int32_
                 if (dict && !have_key) {
                     // Keys are names; anything else in a key's place is skipped.
                     if (n.kind == Tok::kName) {
-                        key = name_text(bytes, n);
+                        key = lex_name_text(bytes, n.start, n.end);
                         have_key = true;
                         p = n.end;
                         continue;

@@ -1,7 +1,9 @@
 // The CMap parser: bf and cid mappings, codespace ranges and code lengths,
 // usecmap merging, and damaged input read as far as it can be.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -372,6 +374,49 @@ endcmap)");
         {0x20, U"p"}, {0x21, U"q"},       // a block left open ends at the next begin
     };
     for (const auto &c : cases) EXPECT_EQ(unicode_of(cmap, c.code), c.unicode) << std::hex << c.code;
+}
+
+// Comments hide what they hold; a CID is an integer, and any other number is
+// junk that the entry steps over.
+TEST(CMapBadInput, CommentsAndNumbersOtherThanIntegers) {
+    const CMap cmap = parse(R"(%!PS-Adobe-3.0 Resource-CMap
+/WMode 1.0 def
+begincidchar
+<20> % <21> 9
+1
+<22> 1.5 <23> 7
+<24> 8#40
+<25> -4
+<26> 4294967296 <27> 4294967295 <28> +12
+endcidchar)");
+    EXPECT_FALSE(cmap.wmode_given);
+    const struct {
+        uint32_t code;
+        std::optional<uint32_t> cid;
+    } cases[] = {
+        {0x20, 1u}, {0x21, std::nullopt},  // inside the comment
+        {0x22, std::nullopt}, {0x23, 7u},  // 1.5 is junk: <23> starts the next entry
+        {0x24, std::nullopt},              // 8#40 too, and <25> -4 is negative
+        {0x25, std::nullopt}, {0x26, std::nullopt}, {0x27, 4294967295u}, {0x28, 12u},
+    };
+    for (const auto &c : cases) EXPECT_EQ(cid_of(cmap, c.code), c.cid) << std::hex << c.code;
+}
+
+// Token offsets are 32-bit: text of 2 GiB or more is refused without a read
+// past its first bytes.
+TEST(CMapBadInput, TwoGigabytesOrMoreIsRefused) {
+    const size_t size = (size_t{1} << 31) + 4096;
+    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (map == MAP_FAILED) GTEST_SKIP() << "no room for a 2 GiB mapping";
+    const std::string text = "beginbfchar <01> <0041> endbfchar";
+    std::memcpy(map, text.data(), text.size());
+    CMap cmap;
+    cmap.usecmap = "stale";
+    EXPECT_FALSE(cmap_parse(static_cast<const unsigned char *>(map), size, cmap));
+    EXPECT_TRUE(cmap.usecmap.empty());
+    EXPECT_TRUE(cmap_parse(static_cast<const unsigned char *>(map), text.size(), cmap));
+    munmap(map, size);
 }
 
 // Every prefix of a CMap reads without fault, and whatever a prefix maps it

@@ -1,9 +1,11 @@
 // Embedded font programs: TrueType 'cmap' tables built here byte by byte, the
 // fonts of the sample files, and Type 1 cleartext encodings.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -410,6 +412,12 @@ TEST(Type1Encoding, CleartextForms) {
         {"PFB segment header", std::string("\x80\x01\x40\x00\x00\x00", 6) + fill +
                                    "dup 97 /a put readonly def currentfile eexec\n\x80\x02 dup 98 /b put",
          true, false, {{97, "a"}, {98, ""}}},
+        // A length byte of 0x28 is '(': read as a token it would open a
+        // string that swallows the whole cleartext.
+        {"PFB header with '(' in its length",
+         std::string("\x80\x01\x28\x05\x00\x00", 6) + fill + "dup 97 /a put readonly def", true,
+         false, {{97, "a"}}},
+        {"PFB header alone", std::string("\x80\x01\x28\x05\x00\x00", 6), false, false, {}},
         {"cut short", fill + "dup 10 /f_i put dup 11 /f", true, false, {{10, "f_i"}, {11, ""}}},
         {"after eexec", "/FontName /X def currentfile eexec /Encoding StandardEncoding def", false, false, {}},
         {"another named encoding", "/Encoding ISOLatin1Encoding def", false, false, {}},
@@ -425,6 +433,22 @@ TEST(Type1Encoding, CleartextForms) {
         EXPECT_EQ(e.names[7], "") << c.what;
         for (const auto &[code, name] : c.names) EXPECT_EQ(e.names[code], name) << c.what << " " << code;
     }
+}
+
+// Token offsets are 32-bit: a program of 2 GiB or more is read in its first
+// 2 GiB, where the cleartext part lies.
+TEST(Type1Encoding, TwoGigabytesOrMoreReadsTheCleartextAtTheStart) {
+    const size_t size = (size_t{1} << 31) + 4096;
+    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (map == MAP_FAILED) GTEST_SKIP() << "no room for a 2 GiB mapping";
+    const std::string text = "/Encoding StandardEncoding def";
+    std::memcpy(map, text.data(), text.size());
+    std::string names[256];
+    bool standard = false;
+    EXPECT_TRUE(type1_builtin_encoding(static_cast<const unsigned char *>(map), size, names, &standard));
+    EXPECT_TRUE(standard);
+    munmap(map, size);
 }
 
 }  // namespace
