@@ -509,10 +509,11 @@ void BM_RedactContent(benchmark::State &state) {
     const std::string text = sample_text();
     const Region region = {1, 0, 300, 612, 100};
     const bool regions = state.range(0) == 1;
-    SearchPattern pattern;
-    search_pattern_make("quarterly", pattern);
+    SearchSet search;
+    search_set_add(search, "quarterly");
+    search_set_build(search);
     RedactJob job;
-    job.pattern = regions ? nullptr : &pattern;
+    job.search = regions ? nullptr : &search;
     job.regions = regions ? &region : nullptr;
     job.region_count = regions ? 1 : 0;
     // No resources: every font falls back to the standard tables.

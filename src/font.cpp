@@ -333,25 +333,19 @@ void read_cid_widths(const PdfObj &w, Font &f) {
 void load_type0(const Doc &doc, const PdfObj &dict, Font &f) {
     f.kind = FontKind::kType0;
     f.code_bytes = 2;
+    // The codes: Identity (two bytes, CID = code), a predefined CMap whose
+    // codes are UCS-2 or UTF-16 (the codes are the text), or an embedded CMap.
+    bool identity = false, embedded = false;
     const PdfObj *enc = pdfobj_get(dict, "Encoding");
-    bool unicode_codes = false;
-    bool identity = false;
     if (enc != nullptr && enc->kind == ObjKind::kName) {
         identity = is_identity_name(enc->str);
-        f.vertical = enc->str == "Identity-V" || (!enc->str.empty() && enc->str.back() == 'V' &&
-                                                  enc->str.size() > 2 && enc->str[enc->str.size() - 2] == '-');
-        unicode_codes = is_unicode_cmap_name(enc->str);
-        if (!identity && !unicode_codes) f.unreadable = true;  // tables not shipped
-    } else if (enc != nullptr && enc->kind == ObjKind::kRef) {
-        if (read_cmap_stream(doc, enc, f.encoding)) {
-            if (is_identity_name(f.encoding.usecmap)) cmap_merge_parent(f.encoding, identity_cmap());
-            f.code_bytes = f.encoding.codespace.empty() ? 2 : 0;
-            f.vertical = f.encoding.wmode == 1;
-        } else {
-            f.unreadable = true;
-        }
-    } else {
-        f.unreadable = true;
+        f.codes_are_unicode = is_unicode_cmap_name(enc->str);
+        f.vertical = enc->str.size() > 2 && enc->str.compare(enc->str.size() - 2, 2, "-V") == 0;
+    } else if (enc != nullptr && enc->kind == ObjKind::kRef && read_cmap_stream(doc, enc, f.encoding)) {
+        embedded = true;
+        if (is_identity_name(f.encoding.usecmap)) cmap_merge_parent(f.encoding, identity_cmap());
+        f.code_bytes = f.encoding.codespace.empty() ? 2 : 0;
+        f.vertical = f.encoding.wmode == 1;
     }
 
     PdfObj cid_font;
@@ -363,47 +357,39 @@ void load_type0(const Doc &doc, const PdfObj &dict, Font &f) {
     PdfObj descriptor;
     read_descriptor(doc, cid_font, f, 0.001, &descriptor);
 
-    // ToUnicode is read by the caller; without it, a TrueType CIDFont's
-    // program maps glyphs back to Unicode, as readers do.
-    if (f.has_to_unicode || unicode_codes) {
-        f.unreadable = false;
-        if (unicode_codes && !f.has_to_unicode) f.code_bytes = 2;
-    } else if (pdfobj_is_name(pdfobj_get(cid_font, "Subtype"), "CIDFontType2") &&
-               (identity || f.code_bytes == 0)) {
+    // Without ToUnicode (read by the caller), a TrueType CIDFont whose CIDs
+    // are its glyphs is read through its program's cmap, reversed, as
+    // readers do.
+    uint32_t glyph_count = 0;
+    if (!f.has_to_unicode && !f.codes_are_unicode && (identity || embedded) &&
+        pdfobj_is_name(pdfobj_get(cid_font, "Subtype"), "CIDFontType2")) {
         const PdfObj *gidmap = pdfobj_get(cid_font, "CIDToGIDMap");
-        const bool identity_map = gidmap == nullptr || pdfobj_is_name(gidmap, "Identity");
         const std::string tt = stream_bytes(doc, pdfobj_get(descriptor, "FontFile2"));
         TrueTypeCmap cmap;
-        if (identity_map && !tt.empty() &&
+        if ((gidmap == nullptr || pdfobj_is_name(gidmap, "Identity")) && !tt.empty() &&
             truetype_read_cmap(reinterpret_cast<const unsigned char *>(tt.data()), tt.size(), cmap)) {
             f.gid_unicode = truetype_gid_to_unicode(cmap);
-            if (!f.gid_unicode.empty()) f.unreadable = false;
-            if (cmap.num_glyphs > 0 && cmap.num_glyphs < 0xFFFF) f.blank_code = cmap.num_glyphs;
+            glyph_count = cmap.num_glyphs;
         }
-        if (f.gid_unicode.empty()) f.unreadable = true;
-    } else {
-        f.unreadable = true;
     }
-    if (unicode_codes && !f.has_to_unicode) {
-        // The codes are the text: keep them readable through a table-free path.
-        f.gid_unicode.clear();
-    }
+    f.unreadable = !f.has_to_unicode && !f.codes_are_unicode && f.gid_unicode.empty();
 
-    // The blank code: the font's own space, else a glyph past its last.
+    // The blank code: the font's own space, else a glyph past its last (or
+    // glyph 0, which shows nothing in the fonts readers draw it with).
     f.blank_bytes = 2;
     uint32_t code = 0;
+    f.blank_code = 0;
     if (f.has_to_unicode && cmap_code_for_unicode(f.to_unicode, U' ', &code)) {
         f.blank_code = code;
-    } else if (!f.gid_unicode.empty()) {
-        for (const auto &p : f.gid_unicode)
-            if (p.second == U' ') {
-                f.blank_code = p.first;
-                break;
-            }
-    } else if (unicode_codes) {
+    } else if (f.codes_are_unicode) {
         f.blank_code = 32;
-    } else if (f.blank_code == 32) {
-        f.blank_code = 0;
+    } else {
+        auto space = std::find_if(f.gid_unicode.begin(), f.gid_unicode.end(),
+                                  [](const std::pair<uint32_t, uint32_t> &p) { return p.second == U' '; });
+        if (space != f.gid_unicode.end())
+            f.blank_code = space->first;
+        else if (glyph_count > 0 && glyph_count < 0xFFFF)
+            f.blank_code = glyph_count;
     }
     if (f.code_bytes == 0) {
         // The length of the code within the embedded CMap's codespace.
@@ -417,12 +403,6 @@ void load_type0(const Doc &doc, const PdfObj &dict, Font &f) {
             }
         }
     }
-    f.simple_text_at.fill(0);
-}
-
-// The text the codes of a UCS-2 / UTF-16 CMap stand for.
-bool is_ucs2_font(const Font &f) {
-    return f.kind == FontKind::kType0 && !f.has_to_unicode && f.gid_unicode.empty() && !f.unreadable;
 }
 
 }  // namespace
@@ -507,7 +487,7 @@ bool font_text(const Font &font, uint32_t code, std::u32string &out) {
         out += static_cast<char32_t>(it->second);
         return true;
     }
-    if (is_ucs2_font(font) && code != 0 && (code < 0xD800 || code > 0xDFFF)) {
+    if (font.codes_are_unicode && code != 0 && (code < 0xD800 || code > 0xDFFF)) {
         out += static_cast<char32_t>(code);
         return true;
     }

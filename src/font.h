@@ -51,6 +51,7 @@ struct Font {
     std::array<uint32_t, 257> simple_text_at{};  // code c: simple_text[at[c] .. at[c+1])
     std::u32string simple_text;
     std::vector<std::pair<uint32_t, uint32_t>> gid_unicode;  // sorted by glyph
+    bool codes_are_unicode = false;  // a Type0 font whose CMap codes are UCS-2 / UTF-16
     bool unreadable = false;  // codes cannot be turned into text
 
     // The code that blanks a glyph: the font's own space when it has one,

@@ -495,7 +495,10 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
 std::string blanked_string(const unsigned char *b, const DictString &s) {
     if (b[s.start] == '(') {
         const int32_t inner = std::max<int32_t>(s.end - s.start - 2, 0);
-        return "(" + std::string(static_cast<size_t>(inner), ' ') + ")";
+        std::string text(static_cast<size_t>(inner) + 2, ' ');
+        text.front() = '(';
+        text.back() = ')';
+        return text;
     }
     std::string text(reinterpret_cast<const char *>(b + s.start), static_cast<size_t>(s.end - s.start));
     int digit = 0;
@@ -539,14 +542,14 @@ float colour_component(int value) {
 }  // namespace
 
 std::string format_number(double v) {
-    if (!std::isfinite(v)) return "0";
+    if (!std::isfinite(v)) return std::string(1, '0');
     char text[64];
     std::snprintf(text, sizeof text, "%.4f", v);
-    std::string s(text);
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
-    if (s == "-0" || s.empty()) s = "0";
-    return s;
+    size_t n = std::strlen(text);
+    while (n > 0 && text[n - 1] == '0') --n;
+    if (n > 0 && text[n - 1] == '.') --n;
+    if (n == 0 || (n == 2 && text[0] == '-' && text[1] == '0')) return std::string(1, '0');
+    return std::string(text, n);
 }
 
 void decide_stream(const unsigned char *content, const ContentTrace &trace, const RedactJob &job,
