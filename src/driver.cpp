@@ -121,14 +121,11 @@ void drop_old_content(const Doc &doc, const std::vector<std::vector<int32_t>> &c
                 if (c > 0 && static_cast<size_t>(c) < slots && !still_shown[c]) drop[c] = 1;
 }
 
-// The finished output read back as a reader would: every page content, form
-// and appearance stream, compressed or not, decoded and searched with the
-// same matcher that redacted it. False with g_err naming where the search
-// text survives.
-bool verify_as_read(const Buf &out, const char *output_path, const RedactJob &job) {
-    RedactJob text_only = job;
-    text_only.regions = nullptr;
-    text_only.region_count = 0;
+// The finished output read back as a reader would: what the redaction
+// rewrote is decoded and searched with the same matcher that redacted it.
+// False with g_err naming where a search text survives.
+bool verify_as_read(const Buf &out, const char *output_path, const RedactJob &job, const WalkResult &walk,
+                    const std::vector<int32_t> &new_content) {
     DocGuard guard;
     std::vector<unsigned char> bytes;
     try {
@@ -139,8 +136,7 @@ bool verify_as_read(const Buf &out, const char *output_path, const RedactJob &jo
     }
     if (doc_load_bytes(std::move(bytes), output_path != nullptr ? output_path : "the output", guard.doc) != 0)
         return false;
-    WalkResult walk;
-    return walk_document(guard.doc, text_only, WalkMode::kVerify, guard.doc.max_obj_num, walk) > 0;
+    return verify_rewritten(guard.doc, job, walk, new_content) > 0;
 }
 
 }  // namespace
@@ -232,7 +228,7 @@ int run_job(const JobSpec &spec, JobReport &report) {
     for (size_t t = 0; t < spec.terms.size() && clean; ++t)
         clean = verify_output(out.data.get(), static_cast<int32_t>(out.len), spec.terms[t].c_str(),
                               unscanned) != 0;
-    if (clean && job.search != nullptr) clean = verify_as_read(out, output_path, job);
+    if (clean && job.search != nullptr) clean = verify_as_read(out, output_path, job, walk, new_content);
     if (!clean) {
         if (output_path != nullptr) remove_output_file(output_path, input_path);
         return 0;

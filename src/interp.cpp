@@ -76,6 +76,9 @@ struct Interp {
 
     const Font *fallback = nullptr;
     PdfObj fonts, xobjects, properties;  // the resource sub-dictionaries, resolved once
+    // Scratch of each shown string: its bytes and their source ranges.
+    std::vector<unsigned char> string_bytes;
+    std::vector<int32_t> string_src;
 };
 
 const Font *default_font(Interp &in) {
@@ -264,32 +267,27 @@ struct ShowRun {
     Interp &in;
     ShowOp op;
     double tx = 0;
-    std::vector<unsigned char> bytes;
-    std::vector<int32_t> src;
 };
 
 void show_string(ShowRun &run, const Operand &s) {
     Interp &in = run.in;
-    string_bytes(in, s, run.bytes, run.src);
+    std::vector<unsigned char> &bytes = in.string_bytes;
+    std::vector<int32_t> &src = in.string_src;
+    string_bytes(in, s, bytes, src);
     const Font &font = *run.op.font;
     const double size = run.op.size, th = run.op.hscale;
+    const auto op_index = static_cast<int32_t>(in.trace.ops.size());
     size_t i = 0;
-    while (i < run.bytes.size()) {
+    while (i < bytes.size()) {
         uint32_t code = 0;
-        int n = font_next_code(font, run.bytes.data() + i, run.bytes.size() - i, &code);
+        int n = font_next_code(font, bytes.data() + i, bytes.size() - i, &code);
         if (n < 1) n = 1;
-        const size_t last = std::min(i + static_cast<size_t>(n), run.bytes.size()) - 1;
+        const size_t last = std::min(i + static_cast<size_t>(n), bytes.size()) - 1;
         const double w0 = font_width(font, code);
         const double tw = (n == 1 && code == 32) ? run.op.word_spacing : 0;
         const double adv = sane((w0 * size + run.op.char_spacing + tw) * th);
-        TraceGlyph g;
-        g.src_start = run.src[2 * i];
-        g.src_end = run.src[2 * last + 1];
-        g.code = code;
-        g.tx = static_cast<float>(run.tx);
-        g.adv = static_cast<float>(adv);
-        g.op = static_cast<int32_t>(in.trace.ops.size());
-        in.trace.glyphs.push_back(g);
+        in.trace.glyphs.push_back({src[2 * i], src[2 * last + 1], code, static_cast<float>(run.tx),
+                                   static_cast<float>(adv), op_index});
         run.tx = sane(run.tx + adv);
         i = last + 1;
     }
@@ -298,7 +296,7 @@ void show_string(ShowRun &run, const Operand &s) {
 // Shows the string or array operand `arg` with the current text state.
 void show(Interp &in, ShowKind kind, const Operand &arg, int32_t op_start, int32_t op_end) {
     const TextState &ts = in.gs.text;
-    ShowRun run{in, {}, 0, {}, {}};
+    ShowRun run{in, {}, 0};
     ShowOp &op = run.op;
     op.kind = kind;
     op.op_start = op_start;
@@ -611,7 +609,7 @@ void interpret_content(const ContentContext &ctx, const unsigned char *content, 
                        const Matrix &ctm, ContentTrace &trace) {
     trace = ContentTrace{};
     Interp in{ctx, content, len, trace, {}, {}, 0, {}, {}, {}, {}, {}, {}, {}, -1,
-              false, 0, 0, nullptr, {}, {}, {}};
+              false, 0, 0, nullptr, {}, {}, {}, {}, {}};
     in.gs.ctm = mat_is_finite(ctm) ? ctm : Matrix{};
     Token open_string;  // a string the data ended inside
     int32_t pos = 0;

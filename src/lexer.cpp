@@ -6,9 +6,34 @@
 
 #include "syntax.h"
 
-bool lex_is_regular(unsigned char c) {
-    return !is_pdf_ws(c) && !is_delimiter(c) && c != '{' && c != '}' && c != '%';
+namespace {
+
+// Byte classes of the PDF syntax (PDF reference 7.2.2), looked up per byte.
+enum : uint8_t { kRegular = 1, kWhite = 2 };
+
+struct ByteClasses {
+    uint8_t of[256] = {};
+    constexpr ByteClasses() {
+        for (int c = 0; c < 256; ++c) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b == 0 || b == 9 || b == 10 || b == 12 || b == 13 || b == 32)
+                of[c] = kWhite;
+            else if (b != '(' && b != ')' && b != '/' && b != '<' && b != '>' && b != '[' && b != ']' &&
+                     b != '{' && b != '}' && b != '%')
+                of[c] = kRegular;
+        }
+    }
+};
+constexpr ByteClasses kClasses;
+
+int32_t skip_white(const unsigned char *bytes, int32_t end, int32_t pos) {
+    while (pos < end && kClasses.of[bytes[pos]] == kWhite) ++pos;
+    return pos;
 }
+
+}  // namespace
+
+bool lex_is_regular(unsigned char c) { return kClasses.of[c] == kRegular; }
 
 int32_t lex_literal_end(const unsigned char *bytes, int32_t end, int32_t pos, bool *open) {
     int64_t depth = 1;
@@ -45,14 +70,14 @@ int32_t hex_end(const unsigned char *bytes, int32_t end, int32_t pos, HexRule ru
 }
 
 int32_t regular_run_end(const unsigned char *bytes, int32_t end, int32_t pos) {
-    while (pos < end && lex_is_regular(bytes[pos])) ++pos;
+    while (pos < end && kClasses.of[bytes[pos]] == kRegular) ++pos;
     return pos;
 }
 
 }  // namespace
 
 Token lex_next(const unsigned char *bytes, int32_t end, int32_t pos, HexRule hex) {
-    pos = skip_pdf_ws(bytes, end, pos);
+    pos = skip_white(bytes, end, pos);
     Token t;
     t.start = pos;
     if (pos >= end) {

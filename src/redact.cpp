@@ -409,10 +409,19 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const Conte
 }
 
 // In-place blanking of one glyph: its source bytes become the blank code.
+// Glyphs whose sources follow one another make one edit.
 void blank_in_place(const unsigned char *b, const TraceGlyph &g, const Font &font, bool hex,
                     std::vector<ContentEdit> &edits) {
+    auto add = [&edits, &g](std::string text) {
+        if (!edits.empty() && edits.back().end == g.src_start) {
+            edits.back().text += text;
+            edits.back().end = g.src_end;
+        } else {
+            edits.push_back({g.src_start, g.src_end, std::move(text)});
+        }
+    };
     if (!hex) {
-        edits.push_back({g.src_start, g.src_end, literal_code(font.blank_code, font.blank_bytes)});
+        add(literal_code(font.blank_code, font.blank_bytes));
         return;
     }
     const std::string digits = hex_code(font.blank_code, font.blank_bytes);
@@ -433,7 +442,7 @@ void blank_in_place(const unsigned char *b, const TraceGlyph &g, const Font &fon
     } else {
         text = digits;
     }
-    edits.push_back({g.src_start, g.src_end, text});
+    add(std::move(text));
 }
 
 void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
@@ -580,9 +589,10 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
     // ignore it anyway.
     if (wrap)
         for (const int32_t q : trace.stray_restores) edits.push_back({q, q + 1, " "});
-    std::stable_sort(edits.begin(), edits.end(), [](const ContentEdit &a, const ContentEdit &b) {
+    const auto before = [](const ContentEdit &a, const ContentEdit &b) {
         return a.start < b.start || (a.start == b.start && a.end < b.end);
-    });
+    };
+    if (!std::is_sorted(edits.begin(), edits.end(), before)) std::stable_sort(edits.begin(), edits.end(), before);
     if (wrap) buf_str(out, "q\n");
     int32_t pos = 0;
     for (const ContentEdit &e : edits) {

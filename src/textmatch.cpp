@@ -52,6 +52,12 @@ struct Builder {
         out.line_break.push_back(line ? 1 : 0);
     }
     void put(char32_t c, CharOwner owner) {
+        if (c > 0x20 && c < 0x7F) {  // printable ASCII, most of all text
+            out.chars.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            out.owners.push_back(owner);
+            out.line_break.push_back(0);
+            return;
+        }
         if (is_white(c)) {
             separator(owner, c == '\n' || c == '\r' || c == 0x2028 || c == 0x2029);
             return;
@@ -90,6 +96,24 @@ int break_between(const ContentTrace &trace, const TraceGlyph &g, const TraceGly
     return 0;
 }
 
+// The column of a character in the dense transition table: printable ASCII
+// and the separator, the characters of nearly every text; -1 for others.
+constexpr size_t kDenseColumns = 129;
+int search_column(char32_t c) {
+    if (c < 128) return static_cast<int>(c);
+    return c == kSeparator ? 128 : -1;
+}
+
+// The automaton's next node from `node` on `c`, through the fail links.
+int32_t next_node(const SearchSet &set, int32_t node, char32_t c) {
+    for (;;) {
+        auto it = set.edges.find((static_cast<uint64_t>(node) << 32) | c);
+        if (it != set.edges.end()) return it->second;
+        if (node == 0) return 0;
+        node = set.nodes[static_cast<size_t>(node)].fail;
+    }
+}
+
 // Runs the automaton over the text and reports every term's occurrences,
 // leftmost first and never overlapping within a term. `skip` marks
 // characters that the walk passes over (they belong to the occurrence around
@@ -104,16 +128,11 @@ void run_automaton(const std::u32string &text, const std::vector<uint8_t> *skip,
     for (size_t i = 0; i < text.size(); ++i) {
         if (skip != nullptr && (*skip)[i]) continue;
         taken.push_back(static_cast<int32_t>(i));
-        const uint64_t c = text[i];
-        for (;;) {
-            auto it = set.edges.find((static_cast<uint64_t>(node) << 32) | c);
-            if (it != set.edges.end()) {
-                node = it->second;
-                break;
-            }
-            if (node == 0) break;
-            node = set.nodes[static_cast<size_t>(node)].fail;
-        }
+        const int column = search_column(text[i]);
+        if (column >= 0 && !set.dense.empty())
+            node = set.dense[static_cast<size_t>(node) * kDenseColumns + static_cast<size_t>(column)];
+        else
+            node = next_node(set, node, text[i]);
         for (int32_t at = set.nodes[static_cast<size_t>(node)].out >= 0 ? node : set.nodes[static_cast<size_t>(node)].report;
              at >= 0; at = set.nodes[static_cast<size_t>(at)].report) {
             const int32_t depth = set.nodes[static_cast<size_t>(at)].depth;
@@ -216,6 +235,17 @@ void search_set_build(SearchSet &set) {
             queue.push_back(child);
         }
     }
+    // For automata of a usual size, the moves on the common characters come
+    // from a table: a hash look-up per character would dominate the search.
+    set.dense.clear();
+    constexpr size_t kMaxDenseNodes = 8192;
+    if (set.nodes.size() > kMaxDenseNodes) return;
+    set.dense.assign(set.nodes.size() * kDenseColumns, 0);
+    for (size_t node = 0; node < set.nodes.size(); ++node)
+        for (size_t col = 0; col < kDenseColumns; ++col) {
+            const char32_t c = col < 128 ? static_cast<char32_t>(col) : kSeparator;
+            set.dense[node * kDenseColumns + col] = next_node(set, static_cast<int32_t>(node), c);
+        }
 }
 
 int64_t search_set_fewest_letters(const SearchSet &set) {
@@ -232,6 +262,9 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
     out = StreamText{};
     Builder b{out};
     const size_t n = trace.glyphs.size();
+    out.chars.reserve(n + n / 8 + 16);
+    out.owners.reserve(n + n / 8 + 16);
+    out.line_break.reserve(n + n / 8 + 16);
     // The outermost span with /ActualText that each glyph lies in: its text
     // stands for all its glyphs.
     std::vector<int32_t> actual(n, -1);
@@ -258,6 +291,14 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
             continue;
         }
         const Font *font = trace.ops[static_cast<size_t>(g.op)].font;
+        const CharOwner owner{static_cast<int32_t>(i), -1};
+        if (font != nullptr && font->kind != FontKind::kType0 && !font->has_to_unicode && g.code < 256) {
+            // A simple font's text per code, read in place.
+            const uint32_t from = font->simple_text_at[g.code], to = font->simple_text_at[g.code + 1];
+            if (from == to) b.put(kUnknownChar, owner);
+            for (uint32_t k = from; k < to; ++k) b.put(font->simple_text[k], owner);
+            continue;
+        }
         scratch.clear();
         if (font != nullptr && font->unreadable) {
             ++out.unreadable_glyphs;

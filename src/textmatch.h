@@ -42,6 +42,9 @@ struct SearchSet {
     std::vector<Node> nodes;
     std::vector<Out> outs;
     std::unordered_map<uint64_t, int32_t> edges;  // (node << 32 | character) -> child
+    // Moves on printable ASCII and the separator, 129 per node (empty for
+    // large automata, which use the edges and fail links).
+    std::vector<int32_t> dense;
 };
 
 // Adds a search text; false (nothing added) when nothing searchable remains.

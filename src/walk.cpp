@@ -183,19 +183,12 @@ int load_form(Walker &w, int32_t num, bool appearance, const PdfObj &parent_reso
 }
 
 // Adds what a stream's decision found to the counts of the call and the page.
-// In verify mode an occurrence fails the walk. Returns -1 with g_err set then.
-int note_decision(Walker &w, const StreamDecision &d, const char *label) {
+void note_decision(Walker &w, const StreamDecision &d) {
     w.res.matches += d.matches;
     for (size_t t = 0; t < d.term_matches.size() && t < w.res.term_matches.size(); ++t)
         w.res.term_matches[t] += d.term_matches[t];
     w.unreadable += d.unreadable_glyphs;
     if (w.unreadable_font == nullptr) w.unreadable_font = d.unreadable_font;
-    if (w.mode == WalkMode::kVerify && d.matches > 0) {
-        set_error("redaction incomplete: the search text still appears in %s — no output written",
-                  label);
-        return -1;
-    }
-    return 1;
 }
 
 bool changed(const StreamDecision &d) { return !d.boxes.empty() || d.any_blank(); }
@@ -212,14 +205,12 @@ int count_showing(Walker &w) {
 }
 
 // The text decision of form `f`, made once per call.
-int form_text_decision(Walker &w, int32_t num, FormEntry &f) {
-    if (f.text_decided) return 1;
+void form_text_decision(Walker &w, FormEntry &f) {
+    if (f.text_decided) return;
     f.text_decided = true;
     const Placement anywhere{w.page, Matrix{}, false};
     decide_stream(form_bytes(f), f.trace, w.text_job, anywhere, f.text);
-    char label[96];
-    form_label(num, label, sizeof label);
-    return note_decision(w, f.text, label);
+    note_decision(w, f.text);
 }
 
 // ---- Which forms matter ------------------------------------------------------------
@@ -240,7 +231,7 @@ int form_flags(Walker &w, int32_t num, const PdfObj &parent_resources) {
         Step &s = stack.back();
         FormEntry &cur = w.forms[s.num];
         if (s.next == 0) {
-            if (form_text_decision(w, s.num, cur) < 0) return -1;
+            form_text_decision(w, cur);
             cur.boxes_below = cur.text.boxes.empty() ? 0 : 1;
             cur.images_below = cur.trace.images.empty() ? 0 : 1;
         }
@@ -554,6 +545,7 @@ int rewrite_in_place(Walker &w, int32_t num, FormEntry &f) {
     }
     buf_shrink_to_fit(out);
     w.res.forms[static_cast<size_t>(num)] = std::move(out);
+    w.res.rewritten.emplace_back(num, f.resources);
     return 1;
 }
 
@@ -619,6 +611,7 @@ int32_t finish_form(Walker &w, Frame &fr) {
     pdfobj_set(dict, "Resources", resources);
     pdfobj_write(dict, copy.dict);
     w.variants.emplace(key, copy.num);
+    w.res.rewritten.emplace_back(copy.num, resources);
     w.res.new_streams.push_back(std::move(copy));
     return w.res.new_streams.back().num;
 }
@@ -676,7 +669,7 @@ int walk_appearances(Walker &w, const ObjEntry &page_obj) {
         FormEntry *f = nullptr;
         if (load_form(w, num, true, appearance_resources(w), &f) < 0) return -1;
         if (f->state != FormEntry::kForm || f->active || f->done_in_place) continue;
-        if (form_text_decision(w, num, *f) < 0) return -1;
+        form_text_decision(w, *f);
         f->active = true;
         Frame fr;
         fr.form = num;
@@ -694,7 +687,7 @@ int walk_appearances(Walker &w, const ObjEntry &page_obj) {
 // Text the library cannot read, on a page of a text-mode call: as many
 // glyphs as a search text has characters could hide an occurrence.
 int check_unreadable(Walker &w) {
-    if (w.mode == WalkMode::kVerify || w.job.search == nullptr) return 1;
+    if (w.job.search == nullptr) return 1;
     const int64_t letters = search_set_fewest_letters(*w.job.search);
     if (w.unreadable == 0 || w.unreadable < letters) return 1;
     set_error("page %d shows text in the font %s, whose codes cannot be read — the text was not redacted",
@@ -724,9 +717,7 @@ int walk_page(Walker &w, size_t index) {
     interpret_content(ctx, bytes, len, Matrix{}, trace);
     StreamDecision d;
     decide_stream(bytes, trace, w.job, Placement{w.page, Matrix{}, true}, d);
-    char label[64];
-    std::snprintf(label, sizeof label, "the page %d content stream", w.page);
-    if (note_decision(w, d, label) < 0) return -1;
+    note_decision(w, d);
 
     // Pass 1: every box the page paints, in page space.
     for (const PaintBox &b : d.boxes) add_page_box(w, b.quad, b.cause);
@@ -764,6 +755,51 @@ int walk_page(Walker &w, size_t index) {
 }
 
 }  // namespace
+
+namespace {
+
+// Matches the search texts in one stream of `out`. Returns -1 with g_err
+// set when one still appears.
+int verify_stream(const Doc &out, const RedactJob &job, FontCache &fonts, int32_t num,
+                  const PdfObj &resources, const char *label) {
+    std::string content;
+    bool missing = false;
+    if (!doc_stream_data(out, num, label, content, &missing)) return missing ? 1 : -1;
+    const ContentContext ctx{out, fonts, resources};
+    ContentTrace trace;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(content.data());
+    interpret_content(ctx, bytes, static_cast<int32_t>(content.size()), Matrix{}, trace);
+    StreamDecision d;
+    decide_stream(bytes, trace, job, Placement{}, d);
+    if (d.matches == 0) return 1;
+    set_error("redaction incomplete: the search text still appears in %s — no output written", label);
+    return -1;
+}
+
+}  // namespace
+
+int verify_rewritten(const Doc &out, const RedactJob &job, const WalkResult &walk,
+                     const std::vector<int32_t> &new_content) {
+    if (job.search == nullptr) return 1;
+    RedactJob text_only = job;
+    text_only.regions = nullptr;
+    text_only.region_count = 0;
+    FontCache fonts;
+    char label[96];
+    for (size_t i = 0; i < new_content.size() && i < out.pages.size(); ++i) {
+        if (new_content[i] <= 0) continue;
+        std::snprintf(label, sizeof label, "the page %d content stream", static_cast<int>(i) + 1);
+        const PdfObj resources = page_resources(out, out.pages[i].num);
+        if (verify_stream(out, text_only, fonts, new_content[i], resources, label) < 0) return -1;
+    }
+    for (const auto &[num, used] : walk.rewritten) {
+        form_label(num, label, sizeof label);
+        const PdfObj own = doc_get(out, doc_object(out, num), "Resources");
+        if (verify_stream(out, text_only, fonts, num, own.kind == ObjKind::kDict ? own : used, label) < 0)
+            return -1;
+    }
+    return 1;
+}
 
 std::string blanked_property_list(const Doc &doc, int32_t num) {
     PdfObj dict = doc_object(doc, num);

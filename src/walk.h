@@ -23,7 +23,6 @@
 enum class WalkMode {
     kRedact,  // decide and rewrite
     kCount,   // decide and count, rewrite nothing
-    kVerify,  // count, and fail at the first occurrence found
 };
 
 // A box painted on a page, in the page's default user space.
@@ -45,14 +44,25 @@ struct WalkResult {
     int64_t matches = 0;                 // occurrences of every term
     std::vector<int64_t> term_matches;   // per term
     std::vector<PaintedBox> boxes;       // every box painted, page by page
+    // Forms rewritten in place, and the copies of forms: their object
+    // numbers and the resources their content was read with.
+    std::vector<std::pair<int32_t, PdfObj>> rewritten;
 };
 
 // Walks every page of `doc` for `job`. Numbers for new objects start after
 // `last_num`. Returns 1, or -1 with g_err set: a stream cannot be decoded or
-// rewritten, a page shows text the library cannot read (text mode), or, in
-// kVerify mode, the search text still appears (the message names where).
+// rewritten, or a page shows text the library cannot read (text mode).
 int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t last_num,
                   WalkResult &result);
+
+// Reads back what a redaction rewrote, in the finished output `out`, through
+// the same decoder and matcher: the new content of each changed page
+// (`new_content`: its object per page index, 0 for unchanged pages) and every
+// form rewritten in place or copied. Streams copied unchanged were read by
+// the redaction itself. Returns 1, or -1 with g_err naming where the search
+// text still appears.
+int verify_rewritten(const Doc &out, const RedactJob &job, const WalkResult &walk,
+                     const std::vector<int32_t> &new_content);
 
 // The dictionary text of property list `num` with its /ActualText, /Alt and
 // /E strings blanked (their bytes become spaces); empty when it cannot be read.

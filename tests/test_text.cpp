@@ -227,23 +227,40 @@ TEST(TextMatching, ManyTermsInOnePass) {
     EXPECT_EQ(extracted_text(page, r.pages[0]), "met and ");
 }
 
-TEST(TextVerification, ReadsCompressedFormsThroughTheirFonts) {
+TEST(TextVerification, ReadsRewrittenStreamsThroughTheirFonts) {
     // The form's text is compressed and two-byte: no byte scan sees it.
     std::vector<FixtureObject> objs = type0_font();
     objs.push_back(stream_object(20,
                                  "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << "
                                  "/F2 10 0 R >> >>",
                                  "BT /F2 10 Tf 100 700 Td <0031003200300033> Tj ET", true));
-    PageFixture page("/Fm0 Do", "/XObject << /Fm0 20 0 R >>", objs);
+    objs.push_back(stream_object(21, "/Type /XObject /Subtype /Form /BBox [0 0 612 792]",
+                                 "BT /F2 10 Tf 100 700 Td <0031003200300033> Tj ET", true));
+    PageFixture page("BT /F2 10 Tf <0031003200300033> Tj ET", "/Font << /F2 10 0 R >>", objs);
     ASSERT_TRUE(page.loaded);
-    auto s = search(page, "bcad", WalkMode::kVerify);
-    EXPECT_EQ(s.rc, -1);
-    EXPECT_EQ(s.error, "redaction incomplete: the search text still appears in the Form XObject stream "
-                       "(object 20) \xE2\x80\x94 no output written");
-    auto p = search(PageFixture("BT /F2 10 Tf <0031003200300033> Tj ET", "/Font << /F2 10 0 R >>", type0_font()),
-                    "bcad", WalkMode::kVerify);
-    EXPECT_EQ(p.error, "redaction incomplete: the search text still appears in the page 1 content stream "
-                       "\xE2\x80\x94 no output written");
+    SearchSet set;
+    search_set_add(set, "bcad");
+    search_set_build(set);
+    RedactJob job;
+    job.search = &set;
+    const std::string dash = " \xE2\x80\x94 no output written";
+    // A form that claims to be rewritten, with its own resources.
+    WalkResult walk;
+    walk.rewritten.emplace_back(20, PdfObj{});
+    EXPECT_EQ(verify_rewritten(page.doc, job, walk, {}), -1);
+    EXPECT_EQ(std::string(g_err),
+              "redaction incomplete: the search text still appears in the Form XObject stream (object 20)" + dash);
+    // A form without resources is read with those it was redacted with.
+    walk.rewritten.assign(1, {21, page_resources(page.doc, 3)});
+    EXPECT_EQ(verify_rewritten(page.doc, job, walk, {}), -1);
+    walk.rewritten.assign(1, {21, PdfObj{}});
+    EXPECT_EQ(verify_rewritten(page.doc, job, walk, {}), 1);  // no font: other codes
+    // A page's new content, with the page's resources.
+    walk.rewritten.clear();
+    EXPECT_EQ(verify_rewritten(page.doc, job, walk, {100}), -1);
+    EXPECT_EQ(std::string(g_err),
+              "redaction incomplete: the search text still appears in the page 1 content stream" + dash);
+    EXPECT_EQ(verify_rewritten(page.doc, job, walk, {0}), 1);  // unchanged pages are not read again
 }
 
 }  // namespace
