@@ -21,6 +21,7 @@
 
 #include "api.h"
 #include "content.h"
+#include "lexer.h"
 
 namespace {
 
@@ -45,77 +46,38 @@ constexpr unsigned char kNullBody[] = "null";
 
 // ---- Tokens -------------------------------------------------------------------
 //
-// Just enough of the PDF token syntax to find "n g R" references and
-// "n g obj" headers: comments count as white space, strings and names are
-// stepped over whole, so that nothing inside them is taken for a token.
+// Just enough of the tokens to find "n g R" references and "n g obj" headers:
+// comments count as white space, strings and names are stepped over whole, so
+// that nothing inside them is taken for a token. A "<" is a hex string only
+// when hex digits and blanks lead to its ">"; any other "<" stands alone, so
+// that the references after it in a damaged dictionary, which the loader
+// still reads, are found.
 
 enum TokenKind { kTokEnd, kTokInt, kTokR, kTokObj, kTokOther };
 
-struct Token {
+struct RefToken {
     TokenKind kind;
     int32_t start;
     int32_t value;  // kTokInt: the number, saturated
 };
 
-// A byte of a regular token: not white space, not a delimiter.
-bool is_regular(unsigned char c) {
-    return !is_pdf_ws(c) && !is_delimiter(c) && c != '{' && c != '}' && c != '%';
-}
-
-Token next_token(const unsigned char *b, int32_t end, int32_t *pos) {
-    int32_t p = *pos;
-    for (;;) {
-        p = skip_pdf_ws(b, end, p);
-        if (p >= end || b[p] != '%') break;
-        p = comment_end(b, end, p);
-    }
-    if (p >= end) {
-        *pos = end;
-        return {kTokEnd, end, 0};
-    }
-    Token t{kTokOther, p, 0};
-    const unsigned char c = b[p];
-    if (c == '(') {
-        p = skip_literal_string(b, end, p);
-    } else if ((c == '<' || c == '>') && p + 1 < end && b[p + 1] == c) {
-        p += 2;
-    } else if (c == '<') {
-        // A hex string when only hex digits and blanks lead to its ">"; any
-        // other "<" stands alone, so that the references after it in a
-        // damaged dictionary, which the loader still reads, are found.
-        int32_t q = p + 1;
-        while (q < end && (hex_digit_value(b[q]) >= 0 || is_pdf_ws(b[q]))) ++q;
-        p = (q < end && b[q] == '>') ? q + 1 : p + 1;
-    } else if (c == '/') {
-        ++p;
-        while (p < end && is_regular(b[p])) ++p;
-    } else if (!is_regular(c)) {
-        ++p;
-    } else {
-        int64_t value = 0;
-        bool digits = true;
-        for (; p < end && is_regular(b[p]); ++p) {
-            if (!is_digit(b[p])) digits = false;
-            if (digits && value < INT32_MAX)
-                value = std::min<int64_t>(value * 10 + (b[p] - '0'), INT32_MAX);
-        }
-        const int32_t n = p - t.start;
-        if (digits)
-            t = {kTokInt, t.start, static_cast<int32_t>(value)};
-        else if (n == 1 && c == 'R')
-            t.kind = kTokR;
-        else if (n == 3 && std::memcmp(b + t.start, "obj", 3) == 0)
-            t.kind = kTokObj;
-    }
-    *pos = p;
-    return t;
+RefToken next_token(const unsigned char *b, int32_t end, int32_t *pos) {
+    const Token t = lex_next_code(b, end, *pos, HexRule::kDigitsOnly);
+    *pos = t.end;
+    if (t.kind == Tok::kEnd) return {kTokEnd, end, 0};
+    int64_t value = 0;
+    if (t.kind == Tok::kNumber && is_digit(b[t.start]) && lex_integer(b, t, &value))
+        return {kTokInt, t.start, static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX))};
+    if (lex_is(b, t, "R")) return {kTokR, t.start, 0};
+    if (lex_is(b, t, "obj")) return {kTokObj, t.start, 0};
+    return {kTokOther, t.start, 0};
 }
 
 // Appends the object number of every "n g R" in [start, end) to `refs`.
 void collect_refs(const unsigned char *b, int32_t start, int32_t end, std::vector<int32_t> &refs) {
-    Token older{kTokOther, 0, 0}, prev{kTokOther, 0, 0};
+    RefToken older{kTokOther, 0, 0}, prev{kTokOther, 0, 0};
     for (int32_t pos = start;;) {
-        const Token t = next_token(b, end, &pos);
+        const RefToken t = next_token(b, end, &pos);
         if (t.kind == kTokEnd) return;
         if (t.kind == kTokR && prev.kind == kTokInt && older.kind == kTokInt)
             refs.push_back(older.value);
@@ -126,9 +88,9 @@ void collect_refs(const unsigned char *b, int32_t start, int32_t end, std::vecto
 
 // Where the first "n g obj" header in [start, end) begins, or -1.
 int32_t header_in(const unsigned char *b, int32_t start, int32_t end) {
-    Token older{kTokOther, 0, 0}, prev{kTokOther, 0, 0};
+    RefToken older{kTokOther, 0, 0}, prev{kTokOther, 0, 0};
     for (int32_t pos = start;;) {
-        const Token t = next_token(b, end, &pos);
+        const RefToken t = next_token(b, end, &pos);
         if (t.kind == kTokEnd) return -1;
         if (t.kind == kTokObj && prev.kind == kTokInt && older.kind == kTokInt) return older.start;
         older = prev;
