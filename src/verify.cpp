@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <unordered_map>
 
 #include "api.h"
 
@@ -283,39 +282,62 @@ struct ByteAutomaton {
     }
 };
 
-// Builds the automaton of the terms that can occur in `len` bytes.
+// Builds the automaton of the terms that can occur in `len` bytes. The terms
+// are sorted first, so that the trie grows by walking each term on from
+// where it parts from the one before it, with no lookups.
 void automaton_build(const std::vector<std::string> &terms, int32_t len, ByteAutomaton &a) {
-    struct Edge {
-        int32_t parent;
-        unsigned char c;
-        int32_t node;
-    };
-    std::vector<Edge> edges;
-    std::unordered_map<uint64_t, int32_t> trie;  // parent << 8 | byte -> node
-    std::vector<int32_t> ends(terms.size(), -1);
-    int32_t count = 1;
-    std::vector<int32_t> depth(1, 0);
+    std::vector<std::string> lowered(terms.size());
+    std::vector<int32_t> order;
+    size_t letters = 0;
     for (size_t t = 0; t < terms.size(); ++t) {
         const std::string &term = terms[t];
         if (term.empty() || term.size() > static_cast<size_t>(len)) continue;
-        int32_t node = 0;
-        for (const char ch : term) {
-            const unsigned char c = ascii_lower(static_cast<unsigned char>(ch));
-            const uint64_t key = static_cast<uint64_t>(node) << 8 | c;
-            auto [it, added] = trie.try_emplace(key, count);
-            if (added) {
-                edges.push_back({node, c, count});
-                depth.push_back(depth[static_cast<size_t>(node)] + 1);
-                ++count;
-            }
-            node = it->second;
-        }
-        ends[t] = node;
+        std::string &low = lowered[t];
+        low.resize(term.size());
+        for (size_t k = 0; k < term.size(); ++k)
+            low[k] = static_cast<char>(ascii_lower(static_cast<unsigned char>(term[k])));
+        order.push_back(static_cast<int32_t>(t));
+        letters += term.size();
         a.longest = std::max(a.longest, static_cast<int32_t>(term.size()));
     }
-    trie.clear();
-    a.nodes.assign(static_cast<size_t>(count), ByteAutomaton::Node{});
-    for (int32_t v = 0; v < count; ++v) a.nodes[static_cast<size_t>(v)].depth = depth[static_cast<size_t>(v)];
+    std::stable_sort(order.begin(), order.end(), [&lowered](int32_t x, int32_t y) {
+        return lowered[static_cast<size_t>(x)] < lowered[static_cast<size_t>(y)];
+    });
+
+    // Nodes are numbered as they are made; each node's children are made in
+    // the order of their bytes.
+    struct Edge {
+        int32_t parent, node;
+        unsigned char c;
+    };
+    std::vector<Edge> edges;
+    edges.reserve(letters);
+    std::vector<int32_t> depth(1, 0);
+    depth.reserve(letters + 1);
+    std::vector<int32_t> ends(terms.size(), -1);
+    std::vector<int32_t> path(1, 0);  // the nodes along the term before, by depth
+    const std::string *before = nullptr;
+    for (const int32_t t : order) {
+        const std::string &term = lowered[static_cast<size_t>(t)];
+        size_t shared = 0;
+        if (before != nullptr)
+            while (shared < before->size() && shared < term.size() &&
+                   (*before)[shared] == term[shared])
+                ++shared;
+        path.resize(shared + 1);
+        for (size_t d = shared; d < term.size(); ++d) {
+            const auto node = static_cast<int32_t>(depth.size());
+            edges.push_back({path[d], node, static_cast<unsigned char>(term[d])});
+            depth.push_back(static_cast<int32_t>(d + 1));
+            path.push_back(node);
+        }
+        ends[static_cast<size_t>(t)] = path[term.size()];
+        before = &term;
+    }
+    lowered = {};
+    const size_t count = depth.size();
+    a.nodes.assign(count, ByteAutomaton::Node{});
+    for (size_t v = 0; v < count; ++v) a.nodes[v].depth = depth[v];
     // The terms in reverse, so that each node's list runs in the terms' order.
     for (size_t t = terms.size(); t-- > 0;) {
         if (ends[t] < 0) continue;
@@ -323,20 +345,25 @@ void automaton_build(const std::vector<std::string> &terms, int32_t len, ByteAut
         a.outs.push_back({static_cast<int32_t>(t), n.out});
         n.out = static_cast<int32_t>(a.outs.size() - 1);
     }
-    std::sort(edges.begin(), edges.end(), [](const Edge &x, const Edge &y) {
-        return x.parent != y.parent ? x.parent < y.parent : x.c < y.c;
-    });
+    // The children of each node side by side, still in the order of their bytes.
+    for (const Edge &e : edges) ++a.nodes[static_cast<size_t>(e.parent)].child_count;
+    int32_t first = 0;
+    for (ByteAutomaton::Node &n : a.nodes) {
+        n.first_child = first;
+        first += n.child_count;
+        n.child_count = 0;
+    }
     a.child_bytes.resize(edges.size());
     a.child_nodes.resize(edges.size());
-    for (size_t k = 0; k < edges.size(); ++k) {
-        a.child_bytes[k] = edges[k].c;
-        a.child_nodes[k] = edges[k].node;
-        ByteAutomaton::Node &p = a.nodes[static_cast<size_t>(edges[k].parent)];
-        if (p.child_count++ == 0) p.first_child = static_cast<int32_t>(k);
+    for (const Edge &e : edges) {
+        ByteAutomaton::Node &p = a.nodes[static_cast<size_t>(e.parent)];
+        const auto k = static_cast<size_t>(p.first_child + p.child_count++);
+        a.child_bytes[k] = e.c;
+        a.child_nodes[k] = e.node;
     }
     // Failure links breadth first: a node's link is known before its children's.
     std::vector<int32_t> queue;
-    queue.reserve(static_cast<size_t>(count));
+    queue.reserve(count);
     const ByteAutomaton::Node &root = a.nodes[0];
     for (int32_t k = root.first_child; k < root.first_child + root.child_count; ++k) {
         a.root_next[a.child_bytes[static_cast<size_t>(k)]] = a.child_nodes[static_cast<size_t>(k)];
