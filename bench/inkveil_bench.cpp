@@ -20,6 +20,7 @@
 #include "driver.h"
 #include "image.h"
 #include "inflate.h"
+#include "inkveil.h"
 #include "redact.h"
 
 // The inflate decoder as it was before the table-driven one (one bit per
@@ -648,6 +649,39 @@ void BM_RedactFile(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
 }
 BENCHMARK(BM_RedactFile)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The same file redacted in one job for one search text, or for twenty: the
+// one, two more that the file holds and seventeen names and numbers that it
+// does not. Twenty terms cost little more than one.
+void BM_RedactTerms(benchmark::State &state) {
+    constexpr int kPages = 500;
+    const std::string bytes = sample_file(kPages);
+    const pdftest::TempFile input(bytes);
+    const std::string output = input.path + ".out.pdf";
+    const char *const terms[] = {
+        "quarterly", "figures", "footer", "Jane Example", "John Q. Public", "Erika Mustermann",
+        "4929 1234 5678 9012", "078-05-1120", "Flat 3, 14 Harbour Road", "jane@example.com",
+        "+44 20 7946 0958", "Max Mustermann", "Juan Perez", "Ola Nordmann", "Mario Rossi",
+        "AB123456C", "DE89 3704 0044 0532 0130 00", "Kari Nordmann", "Tommy Atkins", "Fred Nurk"};
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        inkveil_job *job = inkveil_job_new();
+        inkveil_job_set_input(job, input.c_str());
+        inkveil_job_set_output(job, output.c_str());
+        for (int t = 0; t < count; ++t) inkveil_job_add_text(job, terms[t]);
+        const bool ok = inkveil_job_run(job) == 1 &&
+                        inkveil_job_matches(job, 0) == kPages + kPages / 10 &&
+                        (count == 1 || inkveil_job_matches(job, 1) == kPages);
+        inkveil_job_free(job);
+        if (!ok) {
+            state.SkipWithError("the redaction failed or its result changed");
+            return;
+        }
+    }
+    std::remove(output.c_str());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_RedactTerms)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
 
 // A scanned letter page at 300 dpi: 2,500 x 3,300 RGB pixels, paper with
 // some grain and lines of dark "text".

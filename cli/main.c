@@ -3,6 +3,7 @@
 #define _POSIX_C_SOURCE 200809L
 
 #include <ctype.h>
+#include <errno.h>
 #include <math.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -19,7 +20,7 @@
 
 /* Exit status for a command line that cannot be run. */
 #define EXIT_USAGE 2
-/* The most worker processes -j takes. */
+/* The most worker threads -j takes. */
 #define MAX_JOBS 256
 /* Pages are stored as 32-bit floats: integers up to 2^24 are exact. */
 #define MAX_PAGE 16777216L
@@ -29,52 +30,75 @@ static const char program_help[] =
     "\n"
     "usage: inkveil text [OPTIONS] INPUT OUTPUT TEXT\n"
     "       inkveil text [OPTIONS] --out-dir DIR INPUT... TEXT\n"
+    "       inkveil text [OPTIONS] (--term TEXT | --terms-file FILE)... INPUT OUTPUT [TEXT]\n"
     "       inkveil region [OPTIONS] INPUT OUTPUT --rect PAGE:X,Y,W,H [--rect ...]\n"
     "       inkveil region [OPTIONS] --out-dir DIR --rect PAGE:X,Y,W,H [--rect ...] INPUT...\n"
+    "       inkveil find [OPTIONS] INPUT... TEXT\n"
     "       inkveil count [OPTIONS] INPUT... TEXT\n"
     "       inkveil --help | --version\n"
     "\n"
     "commands:\n"
-    "  text     blank every occurrence of TEXT and paint a box over each\n"
+    "  text     blank every occurrence of the search texts and paint a box over each\n"
     "  region   blank the text inside rectangles and paint a box over each\n"
+    "  find     show where each search text would be redacted, writing nothing\n"
     "  count    count the occurrences of TEXT, writing nothing\n"
     "\n"
     "options:\n"
+    "  --term TEXT          a search text (text, find; repeatable)\n"
+    "  --terms-file FILE    search texts, one per line, UTF-8 (text, find)\n"
+    "  --report FILE        write a JSON account of what was removed (text, region)\n"
     "  --color R,G,B        colour of the painted boxes (text, region; default 0,0,0)\n"
     "  --out-dir DIR        write each INPUT to DIR under its own name (text, region)\n"
     "  --rect PAGE:X,Y,W,H  a rectangle to redact (region; repeatable)\n"
-    "  -j, --jobs N         work on N files at once, one process each (default 1)\n"
+    "  -j, --jobs N         work on N files at once, on N threads (default 1)\n"
     "  --json               print one JSON object per file on stdout\n"
     "  -h, --help           show this help, or a command's help after the command\n"
     "  --version            show the version\n"
     "\n"
-    "TEXT is always the last argument. Every redaction also removes hidden\n"
-    "information: document info, metadata, embedded files, bookmarks, comments\n"
-    "and other non-widget annotations, and form field values.\n"
+    "TEXT is the last argument; with --term or --terms-file it may be left out,\n"
+    "and after --out-dir or in find every argument is then an INPUT. Each file\n"
+    "is read once, whatever the number of search texts. Every redaction also\n"
+    "removes hidden information: document info, metadata, embedded files,\n"
+    "bookmarks, comments and other non-widget annotations, and form field values.\n"
     "Errors are printed on stderr as FILE: MESSAGE.\n"
     "Exit status: 0 when every file succeeded, 1 when any file failed, 2 for a\n"
     "command line that cannot be run. 'inkveil COMMAND --help' tells more.\n";
 
 static const char text_usage[] =
     "usage: inkveil text [OPTIONS] INPUT OUTPUT TEXT\n"
-    "       inkveil text [OPTIONS] --out-dir DIR INPUT... TEXT\n";
+    "       inkveil text [OPTIONS] --out-dir DIR INPUT... TEXT\n"
+    "       inkveil text [OPTIONS] (--term TEXT | --terms-file FILE)... INPUT OUTPUT [TEXT]\n"
+    "       inkveil text [OPTIONS] (--term TEXT | --terms-file FILE)... --out-dir DIR INPUT...\n";
 
 static const char text_help[] =
     "\n"
-    "Blanks every occurrence of TEXT in the page contents, in the forms they draw\n"
-    "and in annotation appearances, paints a box over each, removes hidden\n"
-    "information and writes the result. ASCII letters are compared without regard\n"
-    "to case. No output is written when TEXT would still appear in it.\n"
-    "TEXT is always the last argument; put -- before it when it starts with '-'.\n"
+    "Blanks every occurrence of the search texts in the page contents, in the forms\n"
+    "they draw and in annotation appearances, paints a box over each, removes hidden\n"
+    "information and writes the result. Letters are compared without regard to\n"
+    "case. No output is written when a search text would still appear in it.\n"
+    "Every search text is redacted in the same pass: each file is read once.\n"
+    "TEXT is the last argument; put -- before it when it starts with '-'. With\n"
+    "--term or --terms-file it may be left out; after --out-dir every argument is\n"
+    "then an INPUT. The search texts are numbered from 0 in this order: TEXT, the\n"
+    "--term options, the lines of the terms file.\n"
     "\n"
     "options:\n"
-    "  --color R,G,B   colour of the painted boxes, each 0..255 (default 0,0,0, black)\n"
-    "  --out-dir DIR   write each INPUT to DIR under its own file name; DIR is\n"
-    "                  created when missing\n"
-    "  -j, --jobs N    work on N files at once, one process each (default 1)\n"
-    "  --json          print one JSON object per file on stdout:\n"
-    "                  {\"file\", \"ok\", \"output\", \"count\", \"error\"}\n"
-    "  -h, --help      show this help\n"
+    "  --term TEXT         a search text; give it once per text\n"
+    "  --terms-file FILE   search texts, one per line, UTF-8; blank lines and lines\n"
+    "                      that start with # are left out, spaces around a text\n"
+    "                      are dropped\n"
+    "  --report FILE       write to FILE a JSON array with one account per INPUT:\n"
+    "                      {\"file\", \"ok\", \"output\", \"sha256\" (of the output),\n"
+    "                      \"terms\": [{\"text\", \"matches\"}], \"regions\",\n"
+    "                      \"boxes\": [{\"page\", \"rect\": [x0, y0, x1, y1], \"term\"}],\n"
+    "                      \"error\"}\n"
+    "  --color R,G,B       colour of the painted boxes, each 0..255 (default 0,0,0, black)\n"
+    "  --out-dir DIR       write each INPUT to DIR under its own file name; DIR is\n"
+    "                      created when missing\n"
+    "  -j, --jobs N        work on N files at once, on N threads (default 1)\n"
+    "  --json              print one JSON object per file on stdout:\n"
+    "                      {\"file\", \"ok\", \"output\", \"count\", \"error\"}\n"
+    "  -h, --help          show this help\n"
     "\n"
     "For each file it prints INPUT -> OUTPUT and the number of matches redacted.\n";
 
@@ -96,12 +120,39 @@ static const char region_help[] =
     "  --color R,G,B        colour of the painted boxes, each 0..255 (default 0,0,0)\n"
     "  --out-dir DIR        write each INPUT to DIR under its own file name; DIR is\n"
     "                       created when missing\n"
-    "  -j, --jobs N         work on N files at once, one process each (default 1)\n"
+    "  --report FILE        write to FILE a JSON array with one account per INPUT:\n"
+    "                       {\"file\", \"ok\", \"output\", \"sha256\", \"regions\",\n"
+    "                       \"boxes\": [{\"page\", \"rect\", \"region\"}], \"error\"}\n"
+    "  -j, --jobs N         work on N files at once, on N threads (default 1)\n"
     "  --json               print one JSON object per file on stdout:\n"
     "                       {\"file\", \"ok\", \"output\", \"error\"}\n"
     "  -h, --help           show this help\n";
 
 static const char count_usage[] = "usage: inkveil count [OPTIONS] INPUT... TEXT\n";
+
+static const char find_usage[] =
+    "usage: inkveil find [OPTIONS] INPUT... TEXT\n"
+    "       inkveil find [OPTIONS] (--term TEXT | --terms-file FILE)... INPUT...\n";
+
+static const char find_help[] =
+    "\n"
+    "Shows where 'inkveil text' would paint a box over each search text, without\n"
+    "writing anything: one line per box, FILE: page N [x0 y0 x1 y1] \"TEXT\", in the\n"
+    "page's default user space (1/72 inch on most pages), or FILE: no match. It\n"
+    "runs the whole redaction in memory, so a file 'inkveil text' would refuse\n"
+    "fails here with the same message. Each file is read once.\n"
+    "TEXT is the last argument; put -- before it when it starts with '-'. With\n"
+    "--term or --terms-file it is left out and every argument is an INPUT.\n"
+    "\n"
+    "options:\n"
+    "  --term TEXT         a search text; give it once per text\n"
+    "  --terms-file FILE   search texts, one per line, UTF-8; blank lines and lines\n"
+    "                      that start with # are left out\n"
+    "  -j, --jobs N        work on N files at once, on N threads (default 1)\n"
+    "  --json              print one JSON object per file on stdout: {\"file\", \"ok\",\n"
+    "                      \"count\", \"terms\": [{\"text\", \"matches\"}], \"boxes\":\n"
+    "                      [{\"page\", \"rect\": [x0, y0, x1, y1], \"term\"}], \"error\"}\n"
+    "  -h, --help          show this help\n";
 
 static const char count_help[] =
     "\n"
@@ -112,16 +163,19 @@ static const char count_help[] =
     "TEXT is always the last argument; put -- before it when it starts with '-'.\n"
     "\n"
     "options:\n"
-    "  -j, --jobs N   work on N files at once, one process each (default 1)\n"
+    "  -j, --jobs N   work on N files at once, on N threads (default 1)\n"
     "  --json         print one JSON object per file on stdout:\n"
     "                 {\"file\", \"ok\", \"count\", \"error\"}\n"
     "  -h, --help     show this help\n";
 
-enum { OPT_HELP, OPT_COLOR, OPT_OUT_DIR, OPT_RECT, OPT_JOBS, OPT_JSON };
+enum { OPT_HELP, OPT_COLOR, OPT_OUT_DIR, OPT_RECT, OPT_JOBS, OPT_JSON, OPT_TERM,
+       OPT_TERMS_FILE, OPT_REPORT };
 
 #define FOR_TEXT (1u << CMD_TEXT)
 #define FOR_REGION (1u << CMD_REGION)
 #define FOR_COUNT (1u << CMD_COUNT)
+#define FOR_FIND (1u << CMD_FIND)
+#define FOR_ALL (FOR_TEXT | FOR_REGION | FOR_COUNT | FOR_FIND)
 
 typedef struct {
     const char *name;  /* long name, without "--" */
@@ -132,18 +186,23 @@ typedef struct {
 
 /* Indexed by the OPT_* values. */
 static const OptionSpec option_specs[] = {
-    {"help", 'h', 0, FOR_TEXT | FOR_REGION | FOR_COUNT},
+    {"help", 'h', 0, FOR_ALL},
     {"color", 0, 1, FOR_TEXT | FOR_REGION},
     {"out-dir", 0, 1, FOR_TEXT | FOR_REGION},
     {"rect", 0, 1, FOR_REGION},
-    {"jobs", 'j', 1, FOR_TEXT | FOR_REGION | FOR_COUNT},
-    {"json", 0, 0, FOR_TEXT | FOR_REGION | FOR_COUNT},
+    {"jobs", 'j', 1, FOR_ALL},
+    {"json", 0, 0, FOR_ALL},
+    {"term", 0, 1, FOR_TEXT | FOR_FIND},
+    {"terms-file", 0, 1, FOR_TEXT | FOR_FIND},
+    {"report", 0, 1, FOR_TEXT | FOR_REGION},
 };
 #define OPTION_COUNT ((int)(sizeof option_specs / sizeof option_specs[0]))
 
-static const char *const command_names[] = {"text", "region", "count"};
-static const char *const command_usages[] = {text_usage, region_usage, count_usage};
-static const char *const command_helps[] = {text_help, region_help, count_help};
+/* Indexed by the Command values. */
+static const char *const command_names[] = {"text", "region", "count", "find"};
+static const char *const command_usages[] = {text_usage, region_usage, count_usage, find_usage};
+static const char *const command_helps[] = {text_help, region_help, count_help, find_help};
+#define COMMAND_COUNT ((int)(sizeof command_names / sizeof command_names[0]))
 
 /* A command line that cannot be run: says why, shows the usage, exit 2. */
 static int usage_error(int command, const char *format, ...)
@@ -157,7 +216,7 @@ static int usage_error(int command, const char *format, ...) {
     fputc('\n', stderr);
     va_end(args);
     if (command < 0) {
-        fputs("usage: inkveil text|region|count [OPTIONS] ARGUMENTS\n"
+        fputs("usage: inkveil text|region|find|count [OPTIONS] ARGUMENTS\n"
               "Try 'inkveil --help' for more information.\n",
               stderr);
     } else {
@@ -286,6 +345,80 @@ static void free_request(Request *rq) {
     }
     free(rq->regions);
     free(rq->inputs);
+    free(rq->terms);
+    free(rq->terms_text);
+}
+
+/* Adds a search text. Returns 0 when memory runs out. */
+static int add_term(Request *rq, const char *term) {
+    const char **grown = realloc(rq->terms, ((size_t)rq->term_count + 1) * sizeof *grown);
+    if (grown == NULL) return 0;
+    rq->terms = grown;
+    rq->terms[rq->term_count++] = term;
+    return 1;
+}
+
+/* Reads the terms file: one search text per line, UTF-8, blank lines and
+ * lines whose first character that is no space is '#' left out, spaces and
+ * tabs around each text dropped. Returns 0 to go on, or the exit status. */
+static int read_terms_file(Request *rq) {
+    const int cmd = (int)rq->command;
+    const char *path = rq->terms_file;
+    FILE *f = fopen(path, "rb");
+    if (f == NULL)
+        return usage_error(cmd, "cannot read the terms file %s: %s", path, strerror(errno));
+    size_t len = 0, cap = 4096;
+    char *text = malloc(cap);
+    for (;;) {
+        if (text == NULL) {
+            fclose(f);
+            fputs("inkveil: out of memory\n", stderr);
+            return 1;
+        }
+        len += fread(text + len, 1, cap - len - 1, f);
+        if (len < cap - 1) break;
+        char *grown = realloc(text, cap * 2);
+        if (grown == NULL) free(text);
+        text = grown;
+        cap *= 2;
+    }
+    const int failed = ferror(f);
+    fclose(f);
+    if (failed) {
+        free(text);
+        return usage_error(cmd, "cannot read the terms file %s", path);
+    }
+    text[len] = '\0';
+    rq->terms_text = text;
+    /* The whole file must be UTF-8 text: a file in another encoding would
+     * search for other letters than those its author meant. */
+    long line = 1;
+    for (size_t k = 0; k < len;) {
+        const int n = text[k] == '\0' ? 0 : utf8_sequence((const unsigned char *)text + k);
+        if (n == 0)
+            return usage_error(cmd, "the terms file %s is not UTF-8 text (line %ld)", path, line);
+        if (text[k] == '\n') ++line;
+        k += (size_t)n;
+    }
+    char *p = text;
+    if (len >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3; /* a byte order mark */
+    const int before = rq->term_count;
+    while (*p != '\0') {
+        char *end = strchr(p, '\n');
+        char *next = end != NULL ? end + 1 : p + strlen(p);
+        if (end == NULL) end = next;
+        while (end > p && (end[-1] == '\r' || end[-1] == ' ' || end[-1] == '\t')) --end;
+        while (p < end && (*p == ' ' || *p == '\t')) ++p;
+        *end = '\0';
+        if (*p != '\0' && *p != '#' && !add_term(rq, p)) {
+            fputs("inkveil: out of memory\n", stderr);
+            return 1;
+        }
+        p = next;
+    }
+    if (rq->term_count == before)
+        return usage_error(cmd, "the terms file %s holds no search text", path);
+    return 0;
 }
 
 /* Finds the option named by argument `arg` ("--name", "--name=value", "-x",
@@ -386,22 +519,49 @@ static int parse_command(int argc, char **argv, Request *rq) {
         case OPT_JSON:
             rq->json = 1;
             break;
+        case OPT_TERM:
+            if (*value == '\0') return usage_error(cmd, "--term cannot be empty");
+            if (!add_term(rq, value)) {
+                fputs("inkveil: out of memory\n", stderr);
+                return 1;
+            }
+            break;
+        case OPT_TERMS_FILE:
+            if (rq->terms_file != NULL) return usage_error(cmd, "--terms-file is given twice");
+            rq->terms_file = value;
+            break;
+        case OPT_REPORT:
+            if (*value == '\0') return usage_error(cmd, "--report needs a file name");
+            rq->report_path = value;
+            break;
         default:
             break;
         }
     }
 
-    /* Sort the positional arguments into inputs, output and text. */
-    const int has_text = rq->command != CMD_REGION;
-    const int wanted = rq->command == CMD_COUNT ? 2 : rq->out_dir != NULL ? 1 + has_text
-                                                                         : 2 + has_text;
-    const int exact = rq->command != CMD_COUNT && rq->out_dir == NULL;
-    if (positional < wanted || (exact && positional != wanted))
+    /* Sort the positional arguments into inputs, output and text. With
+     * --term or --terms-file the text is optional where the count of
+     * arguments tells (INPUT OUTPUT [TEXT]); elsewhere every argument is then
+     * an INPUT, so that no file is ever taken for a search text. */
+    const int given_terms = rq->term_count > 0 || rq->terms_file != NULL;
+    const int many = rq->command == CMD_COUNT || rq->command == CMD_FIND || rq->out_dir != NULL;
+    const int exact = !many;
+    int has_text = rq->command != CMD_REGION;
+    if (has_text && given_terms && (many || positional == 2)) has_text = 0;
+    const int wanted = (many ? 1 : 2) + has_text;
+    if (positional < wanted || (exact && positional > wanted))
         return usage_error(cmd, "%s", positional < wanted ? "missing arguments"
                                                           : "too many arguments");
     if (has_text) {
-        rq->text = rq->inputs[--positional];
-        if (rq->text[0] == '\0') return usage_error(cmd, "TEXT cannot be empty");
+        const char *text = rq->inputs[--positional];
+        if (text[0] == '\0') return usage_error(cmd, "TEXT cannot be empty");
+        /* TEXT is the first search text. */
+        if (!add_term(rq, text)) {
+            fputs("inkveil: out of memory\n", stderr);
+            return 1;
+        }
+        memmove(rq->terms + 1, rq->terms, (size_t)(rq->term_count - 1) * sizeof *rq->terms);
+        rq->terms[0] = text;
     }
     if (rq->command == CMD_REGION && rq->region_count == 0)
         return usage_error(cmd, "at least one --rect PAGE:X,Y,W,H is needed");
@@ -410,6 +570,10 @@ static int parse_command(int argc, char **argv, Request *rq) {
         rq->outputs = &rq->inputs[--positional];
     }
     rq->input_count = positional;
+    if (rq->terms_file != NULL) {
+        const int status = read_terms_file(rq);
+        if (status != 0) return status;
+    }
     if (rq->out_dir != NULL) return make_outputs(rq);
     return 0;
 }
@@ -429,7 +593,7 @@ int main(int argc, char **argv) {
     memset(&rq, 0, sizeof rq);
     rq.jobs = 1;
     int cmd = -1;
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < COMMAND_COUNT; ++k)
         if (strcmp(argv[1], command_names[k]) == 0) cmd = k;
     if (cmd < 0)
         return usage_error(-1, argv[1][0] == '-' ? "unknown option '%s'" : "unknown command '%s'",

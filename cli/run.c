@@ -1,30 +1,52 @@
-/* Runs the files of a request, in this process or in worker processes, and
- * reports each result in input order. The library keeps one last-error text
- * per process, so a process is the unit of parallel work. */
+/* Runs the files of a request, one after another or on worker threads, and
+ * reports each result in input order: on stdout, as JSON lines, and in the
+ * report file. Each file is one library job, so it is read once: the counts
+ * and boxes come from the job's account. */
 #define _POSIX_C_SOURCE 200809L
 
 #include <errno.h>
-#include <signal.h>
+#include <math.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <openssl/evp.h>
 
 #include "cli.h"
 
-/* The outcome of one file; a worker sends it to the parent as raw bytes. */
+/* A box the job painted. */
+typedef struct {
+    int page;
+    double bounds[4]; /* x0, y0, x1, y1 in the page's default user space */
+    int cause;        /* a term's index, or -1 - a region's index */
+} Box;
+
+/* The outcome of one file. */
 typedef struct {
     int ok;
-    int count;        /* matches found (text, count), -1 when not known */
-    char error[1024]; /* the library's last-error text, or the program's own */
+    long long count;          /* matches found (text, count, find), -1 when not known */
+    char error[1024];         /* the library's last-error text, or the program's own */
+    long long *term_matches;  /* per term (text, find), when the job ran */
+    Box *boxes;               /* kept for find and for the report */
+    int box_count;
+    char sha256[65];          /* the output's SHA-256 in hex, for the report; "" when none */
 } Result;
 
 static void set_failure(Result *r, const char *message) {
     r->ok = 0;
     snprintf(r->error, sizeof r->error, "%s", message);
+}
+
+static void free_result(Result *r) {
+    free(r->term_matches);
+    free(r->boxes);
+    r->term_matches = NULL;
+    r->boxes = NULL;
+    r->box_count = 0;
 }
 
 /* Refuses an output that is the input itself: a refused text redaction removes
@@ -35,35 +57,97 @@ static int same_file(const char *a, const char *b) {
            sa.st_ino == sb.st_ino;
 }
 
-static void run_job(const Request *rq, int i, Result *r) {
+/* The SHA-256 of the file at `path` as 64 hex digits into `hex`. Returns 1, or
+ * 0 with the reason in `error`. */
+static int sha256_file(const char *path, char hex[65], char *error, size_t error_size) {
+    unsigned char buffer[65536];
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digest_len = 0;
+    size_t n;
+    int ok = 0;
+    FILE *f = fopen(path, "rb");
+    if (f == NULL) {
+        snprintf(error, error_size, "cannot read %s for its SHA-256: %s", path, strerror(errno));
+        return 0;
+    }
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    if (ctx != NULL && EVP_DigestInit_ex(ctx, EVP_sha256(), NULL) == 1) {
+        ok = 1;
+        while (ok && (n = fread(buffer, 1, sizeof buffer, f)) > 0)
+            ok = EVP_DigestUpdate(ctx, buffer, n) == 1;
+        ok = ok && !ferror(f) && EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 &&
+             digest_len == 32;
+    }
+    if (!ok) snprintf(error, error_size, "cannot compute the SHA-256 of %s", path);
+    EVP_MD_CTX_free(ctx);
+    fclose(f);
+    for (unsigned int k = 0; ok && k < digest_len; ++k)
+        snprintf(hex + 2 * k, 3, "%02x", digest[k]);
+    return ok;
+}
+
+/* Copies what the job found into the result. Returns 0 when memory runs out. */
+static int take_account(const Request *rq, inkveil_job *job, Result *r) {
+    r->count = 0;
+    if (rq->term_count > 0) {
+        r->term_matches = calloc((size_t)rq->term_count, sizeof *r->term_matches);
+        if (r->term_matches == NULL) return 0;
+        for (int t = 0; t < rq->term_count; ++t) {
+            r->term_matches[t] = inkveil_job_matches(job, t);
+            r->count += r->term_matches[t];
+        }
+    }
+    if (rq->command == CMD_FIND || rq->report_path != NULL) {
+        const int n = inkveil_job_box_count(job);
+        if (n > 0) {
+            r->boxes = calloc((size_t)n, sizeof *r->boxes);
+            if (r->boxes == NULL) return 0;
+            for (int k = 0; k < n; ++k)
+                inkveil_job_box(job, k, &r->boxes[k].page, r->boxes[k].bounds, &r->boxes[k].cause);
+            r->box_count = n;
+        }
+    }
+    return 1;
+}
+
+static void run_one(const Request *rq, int i, Result *r) {
     const char *input = rq->inputs[i];
+    const char *output = rq->outputs != NULL ? rq->outputs[i] : NULL;
+    memset(r, 0, sizeof *r);
     r->ok = 1;
     r->count = -1;
-    r->error[0] = '\0';
-    if (rq->outputs != NULL && same_file(input, rq->outputs[i])) {
+    if (output != NULL && same_file(input, output)) {
         set_failure(r, "the output is the input file; choose another output path");
         return;
     }
-    if (rq->command != CMD_REGION) {
-        r->count = inkveil_count_matches(input, rq->text);
-        if (r->count < 0) {
-            set_failure(r, inkveil_last_error());
-            return;
-        }
+    if (rq->command == CMD_COUNT) {
+        const int n = inkveil_count_matches(input, rq->terms[0]);
+        r->count = n;
+        if (n < 0) set_failure(r, inkveil_last_error());
+        return;
     }
-    int done = 1;
-    if (rq->command == CMD_TEXT)
-        done = inkveil_text(input, rq->outputs[i], rq->text, rq->rgb[0], rq->rgb[1], rq->rgb[2]);
-    else if (rq->command == CMD_REGION)
-        done = inkveil_regions(input, rq->outputs[i], rq->regions, rq->region_count, rq->rgb[0],
-                               rq->rgb[1], rq->rgb[2]);
-    if (!done) set_failure(r, inkveil_last_error());
+    /* text, region and find: one job; find is a dry run. */
+    inkveil_job *job = inkveil_job_new();
+    int ok = job != NULL && inkveil_job_set_input(job, input) &&
+             inkveil_job_set_output(job, rq->command == CMD_FIND ? NULL : output) &&
+             inkveil_job_set_color(job, rq->rgb[0], rq->rgb[1], rq->rgb[2]);
+    for (int t = 0; ok && t < rq->term_count; ++t) ok = inkveil_job_add_text(job, rq->terms[t]) == t;
+    if (ok && rq->region_count > 0) ok = inkveil_job_add_regions(job, rq->regions, rq->region_count) == 0;
+    if (ok) ok = inkveil_job_run(job);
+    if (!ok) {
+        set_failure(r, inkveil_last_error());
+    } else if (!take_account(rq, job, r)) {
+        set_failure(r, "out of memory");
+    } else if (rq->report_path != NULL && rq->command != CMD_FIND &&
+               !sha256_file(output, r->sha256, r->error, sizeof r->error)) {
+        r->ok = 0;
+    }
+    inkveil_job_free(job);
 }
 
 /* ---- JSON ---- */
 
-/* Length of the valid UTF-8 sequence at s (1..4), or 0 when it is not one. */
-static int utf8_sequence(const unsigned char *s) {
+int utf8_sequence(const unsigned char *s) {
     unsigned char c = s[0];
     if (c < 0x80) return 1;
     int n;
@@ -118,6 +202,54 @@ static void json_string(FILE *out, const char *text) {
     fputc('"', out);
 }
 
+/* A coordinate: three decimals, or null for what is not a number. */
+static void json_number(FILE *out, double v) {
+    if (isfinite(v))
+        fprintf(out, "%.3f", v);
+    else
+        fputs("null", out);
+}
+
+/* "terms":[{"text":..., "matches":N}, ...] */
+static void json_terms(FILE *out, const Request *rq, const Result *r) {
+    fputs("\"terms\":[", out);
+    for (int t = 0; t < rq->term_count; ++t) {
+        fputs(t > 0 ? ",{\"text\":" : "{\"text\":", out);
+        json_string(out, rq->terms[t]);
+        if (r->ok && r->term_matches != NULL)
+            fprintf(out, ",\"matches\":%lld}", r->term_matches[t]);
+        else
+            fputs(",\"matches\":null}", out);
+    }
+    fputc(']', out);
+}
+
+/* "boxes":[{"page":P,"rect":[x0,y0,x1,y1],"term":T or "region":R}, ...] */
+static void json_boxes(FILE *out, const Result *r) {
+    fputs("\"boxes\":[", out);
+    for (int k = 0; k < r->box_count; ++k) {
+        const Box *b = &r->boxes[k];
+        fprintf(out, "%s{\"page\":%d,\"rect\":[", k > 0 ? "," : "", b->page);
+        for (int c = 0; c < 4; ++c) {
+            if (c > 0) fputc(',', out);
+            json_number(out, b->bounds[c]);
+        }
+        if (b->cause >= 0)
+            fprintf(out, "],\"term\":%d}", b->cause);
+        else
+            fprintf(out, "],\"region\":%d}", -1 - b->cause);
+    }
+    fputc(']', out);
+}
+
+static void json_error(FILE *out, const Result *r) {
+    fputs("\"error\":", out);
+    if (r->ok)
+        fputs("null", out);
+    else
+        json_string(out, r->error);
+}
+
 static void print_json(const Request *rq, int i, const Result *r) {
     fputs("{\"file\":", stdout);
     json_string(stdout, rq->inputs[i]);
@@ -128,16 +260,52 @@ static void print_json(const Request *rq, int i, const Result *r) {
     }
     if (rq->command != CMD_REGION) {
         if (r->count >= 0)
-            fprintf(stdout, ",\"count\":%d", r->count);
+            fprintf(stdout, ",\"count\":%lld", r->count);
         else
             fputs(",\"count\":null", stdout);
     }
-    fputs(",\"error\":", stdout);
-    if (r->ok)
-        fputs("null", stdout);
-    else
-        json_string(stdout, r->error);
+    if (rq->command == CMD_FIND) {
+        fputc(',', stdout);
+        json_terms(stdout, rq, r);
+        fputc(',', stdout);
+        json_boxes(stdout, r);
+    }
+    fputc(',', stdout);
+    json_error(stdout, r);
     fputs("}\n", stdout);
+}
+
+/* One input's account in the report file. */
+static void report_entry(FILE *out, const Request *rq, int i, const Result *r) {
+    fputs(i > 0 ? ",\n{\"file\":" : "{\"file\":", out);
+    json_string(out, rq->inputs[i]);
+    fprintf(out, ",\"ok\":%s,\"output\":", r->ok ? "true" : "false");
+    json_string(out, rq->outputs[i]);
+    fputs(",\"sha256\":", out);
+    if (r->ok)
+        fprintf(out, "\"%s\"", r->sha256);
+    else
+        fputs("null", out);
+    fputc(',', out);
+    json_terms(out, rq, r);
+    fputs(",\"regions\":[", out);
+    for (int k = 0; k < rq->region_count; ++k) {
+        const Region *g = &rq->regions[k];
+        fprintf(out, "%s{\"page\":%d,\"rect\":[", k > 0 ? "," : "", (int)g->page);
+        json_number(out, g->x);
+        fputc(',', out);
+        json_number(out, g->y);
+        fputc(',', out);
+        json_number(out, (double)g->x + g->width);
+        fputc(',', out);
+        json_number(out, (double)g->y + g->height);
+        fputs("]}", out);
+    }
+    fputs("],", out);
+    json_boxes(out, r);
+    fputc(',', out);
+    json_error(out, r);
+    fputc('}', out);
 }
 
 /* ---- Reporting ---- */
@@ -150,6 +318,7 @@ typedef struct {
     int done, failed;
     long long matches;
     int progress;     /* a progress line is kept on stderr */
+    FILE *report;     /* the report file, or NULL */
 } Report;
 
 static void clear_progress(const Report *rep) {
@@ -163,6 +332,22 @@ static void draw_progress(const Report *rep) {
     fflush(stderr);
 }
 
+static const char *plural(long long n, const char *one, const char *many) {
+    return n == 1 ? one : many;
+}
+
+static void print_found(const Request *rq, int i, const Result *r) {
+    int shown = 0;
+    for (int k = 0; k < r->box_count; ++k) {
+        const Box *b = &r->boxes[k];
+        if (b->cause < 0 || b->cause >= rq->term_count) continue;
+        printf("%s: page %d [%.2f %.2f %.2f %.2f] \"%s\"\n", rq->inputs[i], b->page, b->bounds[0],
+               b->bounds[1], b->bounds[2], b->bounds[3], rq->terms[b->cause]);
+        ++shown;
+    }
+    if (shown == 0) printf("%s: no match\n", rq->inputs[i]);
+}
+
 static void print_result(const Request *rq, int i, const Result *r) {
     if (!r->ok) fprintf(stderr, "%s: %s\n", rq->inputs[i], r->error);
     if (rq->json) {
@@ -170,15 +355,20 @@ static void print_result(const Request *rq, int i, const Result *r) {
     } else if (r->ok) {
         if (rq->command == CMD_COUNT) {
             if (rq->input_count == 1)
-                printf("%d\n", r->count);
+                printf("%lld\n", r->count);
             else
-                printf("%s: %d\n", rq->inputs[i], r->count);
+                printf("%s: %lld\n", rq->inputs[i], r->count);
+        } else if (rq->command == CMD_FIND) {
+            print_found(rq, i, r);
+        } else if (rq->command == CMD_TEXT && rq->term_count == 1) {
+            printf("%s -> %s: %lld %s of \"%s\" redacted\n", rq->inputs[i], rq->outputs[i],
+                   r->count, plural(r->count, "match", "matches"), rq->terms[0]);
         } else if (rq->command == CMD_TEXT) {
-            printf("%s -> %s: %d %s of \"%s\" redacted\n", rq->inputs[i], rq->outputs[i],
-                   r->count, r->count == 1 ? "match" : "matches", rq->text);
+            printf("%s -> %s: %lld %s of %d search texts redacted\n", rq->inputs[i],
+                   rq->outputs[i], r->count, plural(r->count, "match", "matches"), rq->term_count);
         } else {
             printf("%s -> %s: %d %s redacted\n", rq->inputs[i], rq->outputs[i],
-                   rq->region_count, rq->region_count == 1 ? "region" : "regions");
+                   rq->region_count, plural(rq->region_count, "region", "regions"));
         }
     }
     fflush(stdout);
@@ -186,7 +376,7 @@ static void print_result(const Request *rq, int i, const Result *r) {
 }
 
 /* Takes in the result of input i and prints every result that is now next in
- * input order. */
+ * input order, releasing what each held. */
 static void finish(Report *rep, int i) {
     const Result *r = &rep->results[i];
     rep->finished[i] = 1;
@@ -198,7 +388,10 @@ static void finish(Report *rep, int i) {
     }
     clear_progress(rep);
     while (rep->next_report < rep->rq->input_count && rep->finished[rep->next_report]) {
-        print_result(rep->rq, rep->next_report, &rep->results[rep->next_report]);
+        Result *next = &rep->results[rep->next_report];
+        print_result(rep->rq, rep->next_report, next);
+        if (rep->report != NULL) report_entry(rep->report, rep->rq, rep->next_report, next);
+        free_result(next);
         ++rep->next_report;
     }
     draw_progress(rep);
@@ -213,118 +406,59 @@ static void print_summary(const Report *rep) {
     else if (rq->command == CMD_REGION)
         fprintf(stderr, "inkveil: %d files: %d redacted, %d failed\n", rq->input_count, ok,
                 rep->failed);
+    else if (rq->command == CMD_FIND)
+        fprintf(stderr, "inkveil: %d files: %d searched, %d failed; %lld matches found\n",
+                rq->input_count, ok, rep->failed, rep->matches);
     else
         fprintf(stderr, "inkveil: %d files: %d counted, %d failed; %lld matches in all\n",
                 rq->input_count, ok, rep->failed, rep->matches);
 }
 
-/* ---- Workers ---- */
+/* ---- Worker threads ---- */
 
+/* The library keeps no state between calls and its last-error text per
+ * thread, so each worker runs whole files on its own; results are printed
+ * in input order under the lock. */
 typedef struct {
-    pid_t pid; /* 0 when the slot is free */
-    int fd;    /* read end of the pipe the worker writes its Result to */
-    int index; /* the input it works on */
-} Worker;
+    Report *rep;
+    pthread_mutex_t lock;
+    int next; /* the next input to take */
+} Pool;
 
-/* Starts a worker for input i. Returns 0 when no process could be started. */
-static int start_worker(const Request *rq, int i, Worker *w) {
-    int fds[2];
-    if (pipe(fds) != 0) return 0;
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        return 0;
-    }
-    if (pid == 0) {
+static void *work(void *arg) {
+    Pool *pool = arg;
+    const Request *rq = pool->rep->rq;
+    for (;;) {
+        pthread_mutex_lock(&pool->lock);
+        const int i = pool->next < rq->input_count ? pool->next++ : -1;
+        pthread_mutex_unlock(&pool->lock);
+        if (i < 0) return NULL;
         Result r;
-        memset(&r, 0, sizeof r);
-        close(fds[0]);
-        run_job(rq, i, &r);
-        /* A Result is smaller than a pipe's buffer: this write never waits for
-         * the parent, which reads it after the worker has ended. */
-        ssize_t written = write(fds[1], &r, sizeof r);
-        _exit(written == (ssize_t)sizeof r ? 0 : 1);
+        run_one(rq, i, &r);
+        pthread_mutex_lock(&pool->lock);
+        pool->rep->results[i] = r;
+        finish(pool->rep, i);
+        pthread_mutex_unlock(&pool->lock);
     }
-    close(fds[1]);
-    w->pid = pid;
-    w->fd = fds[0];
-    w->index = i;
-    return 1;
-}
-
-/* Reads the result of an ended worker; a worker that died leaves a failure. */
-static void collect_worker(Worker *w, int status, Result *r) {
-    size_t got = 0;
-    while (got < sizeof *r) {
-        ssize_t n = read(w->fd, (char *)r + got, sizeof *r - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += (size_t)n;
-    }
-    close(w->fd);
-    w->pid = 0;
-    if (got == sizeof *r) return;
-    r->count = -1;
-    if (WIFSIGNALED(status))
-        snprintf(r->error, sizeof r->error, "the worker process was stopped by signal %d",
-                 WTERMSIG(status));
-    else
-        snprintf(r->error, sizeof r->error, "the worker process ended without a result");
-    r->ok = 0;
 }
 
 static void run_parallel(const Request *rq, Report *rep) {
-    const int slots = rq->jobs < rq->input_count ? rq->jobs : rq->input_count;
-    Worker *workers = calloc((size_t)slots, sizeof *workers);
-    int next = 0, running = 0;
-    if (workers == NULL) {
-        while (next < rq->input_count) {
-            run_job(rq, next, &rep->results[next]);
-            finish(rep, next++);
-        }
-        return;
+    const int wanted = rq->jobs < rq->input_count ? rq->jobs : rq->input_count;
+    pthread_t *threads = calloc((size_t)wanted, sizeof *threads);
+    Pool pool;
+    int started = 0;
+    pool.rep = rep;
+    pool.next = 0;
+    pthread_mutex_init(&pool.lock, NULL);
+    for (int k = 0; threads != NULL && k < wanted; ++k) {
+        if (pthread_create(&threads[k], NULL, work, &pool) != 0) break;
+        ++started;
     }
-    /* Waiting needs ended workers to stay until they are waited for. */
-    signal(SIGCHLD, SIG_DFL);
-    while (next < rq->input_count || running > 0) {
-        for (int s = 0; s < slots && next < rq->input_count; ++s) {
-            if (workers[s].pid != 0) continue;
-            if (start_worker(rq, next, &workers[s])) {
-                ++running;
-            } else { /* no process to be had: do this one here */
-                run_job(rq, next, &rep->results[next]);
-                finish(rep, next);
-            }
-            ++next;
-        }
-        if (running == 0) continue;
-        int status = 0;
-        pid_t pid = waitpid(-1, &status, 0);
-        if (pid < 0) {
-            if (errno == EINTR) continue;
-            /* No child left to wait for: take what the workers have sent. */
-            for (int s = 0; s < slots; ++s) {
-                if (workers[s].pid == 0) continue;
-                const int i = workers[s].index;
-                collect_worker(&workers[s], 0, &rep->results[i]);
-                --running;
-                finish(rep, i);
-            }
-            continue;
-        }
-        for (int s = 0; s < slots; ++s) {
-            if (workers[s].pid != pid) continue;
-            const int i = workers[s].index;
-            collect_worker(&workers[s], status, &rep->results[i]);
-            --running;
-            finish(rep, i);
-            break;
-        }
-    }
-    free(workers);
+    /* No thread to be had: this one does the work. */
+    if (started == 0) work(&pool);
+    for (int k = 0; k < started; ++k) pthread_join(threads[k], NULL);
+    pthread_mutex_destroy(&pool.lock);
+    free(threads);
 }
 
 /* ---- The run ---- */
@@ -346,11 +480,21 @@ int run_request(const Request *rq) {
     Report rep;
     memset(&rep, 0, sizeof rep);
     rep.rq = rq;
+    if (rq->report_path != NULL) {
+        rep.report = fopen(rq->report_path, "w");
+        if (rep.report == NULL) {
+            fprintf(stderr, "inkveil: cannot write the report %s: %s\n", rq->report_path,
+                    strerror(errno));
+            return 1;
+        }
+        fputs("[\n", rep.report);
+    }
     rep.results = calloc((size_t)rq->input_count, sizeof *rep.results);
     rep.finished = calloc((size_t)rq->input_count, 1);
     if (rep.results == NULL || rep.finished == NULL) {
         free(rep.results);
         free(rep.finished);
+        if (rep.report != NULL) fclose(rep.report);
         fprintf(stderr, "inkveil: out of memory\n");
         return 1;
     }
@@ -360,14 +504,22 @@ int run_request(const Request *rq) {
         run_parallel(rq, &rep);
     } else {
         for (int i = 0; i < rq->input_count; ++i) {
-            run_job(rq, i, &rep.results[i]);
+            run_one(rq, i, &rep.results[i]);
             finish(&rep, i);
         }
     }
     clear_progress(&rep);
     if (rq->input_count > 1) print_summary(&rep);
     inkveil_cleanup();
-    const int status = rep.failed > 0 || rep.done < rq->input_count ? 1 : 0;
+    int status = rep.failed > 0 || rep.done < rq->input_count ? 1 : 0;
+    if (rep.report != NULL) {
+        fputs("\n]\n", rep.report);
+        if (ferror(rep.report) | (fclose(rep.report) != 0)) {
+            fprintf(stderr, "inkveil: cannot write the report %s: %s\n", rq->report_path,
+                    strerror(errno));
+            status = 1;
+        }
+    }
     free(rep.results);
     free(rep.finished);
     return status;

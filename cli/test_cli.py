@@ -3,6 +3,7 @@
 
 INKVEIL_CLI names the program to test (CTest sets it).
 """
+import hashlib
 import json
 import os
 import pty
@@ -22,12 +23,16 @@ EXAMPLES = [os.path.join(ROOT, "examples", n) for n in ("letter.pdf", "form.pdf"
 # Every option of each command. The help must describe each, the program must
 # accept each, and must refuse the options of the other commands.
 OPTIONS = {
-    "text": ["--color", "--out-dir", "-j", "--jobs", "--json", "-h", "--help"],
-    "region": ["--rect", "--color", "--out-dir", "-j", "--jobs", "--json", "-h", "--help"],
+    "text": ["--term", "--terms-file", "--report", "--color", "--out-dir", "-j", "--jobs",
+             "--json", "-h", "--help"],
+    "region": ["--rect", "--report", "--color", "--out-dir", "-j", "--jobs", "--json", "-h",
+               "--help"],
+    "find": ["--term", "--terms-file", "-j", "--jobs", "--json", "-h", "--help"],
     "count": ["-j", "--jobs", "--json", "-h", "--help"],
 }
 OPTION_VALUES = {"--color": "1,2,3", "--out-dir": "out", "-j": "2", "--jobs": "2",
-                 "--rect": "1:0,0,10,10"}
+                 "--rect": "1:0,0,10,10", "--term": "x", "--terms-file": "terms.txt",
+                 "--report": "report.json"}
 
 
 def mentions(help_text, option):
@@ -81,7 +86,28 @@ class HelpAndUsage(TempDirTest):
 
     def test_bad_command_lines_exit_2_with_a_usage_line(self):
         letter, out = SAMPLE, self.path("out.pdf")
+        latin1 = self.path("latin1.txt")
+        with open(latin1, "wb") as f:
+            f.write("Jane\nJos\u00e9 Pe\u00f1a\n".encode("latin-1"))
+        comments = self.path("comments.txt")
+        with open(comments, "w") as f:
+            f.write("# nothing but comments\n\n   \n")
+        with_nul = self.path("nul.txt")
+        with open(with_nul, "wb") as f:
+            f.write(b"Jane\0Doe\n")
         cases = [
+            ["text", "--term", "", letter, out],
+            ["text", "--terms-file", latin1, letter, out],
+            ["text", "--terms-file", with_nul, letter, out],
+            ["text", "--terms-file", comments, letter, out],
+            ["text", "--terms-file", self.path("missing.txt"), letter, out],
+            ["text", "--terms-file", comments, "--terms-file", comments, letter, out],
+            ["text", "--term", "a", letter, out, "x", "y"],
+            ["text", "--report", "", letter, out, "x"],
+            ["find", letter],
+            ["find", "--color", "0,0,0", letter, "x"],
+            ["find", "--report", "r.json", letter, "x"],
+            ["count", "--term", "x", letter],
             [],
             ["redact", letter],
             ["--bogus"],
@@ -114,6 +140,8 @@ class HelpAndUsage(TempDirTest):
             self.assertTrue(result.stderr.startswith(b"inkveil: "), (args, result.stderr))
             self.assertIn(b"\nusage: inkveil ", result.stderr, args)
         self.assertFalse(os.path.exists(out))
+        self.assertEqual(run("text", "--terms-file", latin1, letter, out).stderr.splitlines()[0],
+                         b"inkveil: the terms file %s is not UTF-8 text (line 2)" % latin1.encode())
 
 
 class Redaction(TempDirTest):
@@ -168,6 +196,107 @@ class Redaction(TempDirTest):
             self.assertIn(b"the output is the input file", result.stderr)
             with open(copy, "rb") as f, open(SAMPLE, "rb") as g:
                 self.assertEqual(f.read(), g.read())
+
+
+class ManyTerms(TempDirTest):
+    def terms_file(self, text):
+        path = self.path("terms.txt")
+        with open(path, "wb") as f:
+            f.write(text.encode("utf-8"))
+        return path
+
+    def test_terms_from_every_source_in_one_pass_with_a_report(self):
+        # TEXT first, then --term, then the file's lines: a byte order mark,
+        # comments, blank lines, spaces around a term and CRLF line ends.
+        terms = self.terms_file("\ufeff# names\r\n\r\n   Quarterly \r\n\t#4242 is a comment\nnowhere\n")
+        out, report = self.path("out.pdf"), self.path("report.json")
+        done = run("text", "--term", "secret", "--terms-file", terms, "--report", report,
+                   SAMPLE, out, "Jane")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout.decode(),
+                         "%s -> %s: 4 matches of 4 search texts redacted\n" % (SAMPLE, out))
+        text = pdf_text(out).lower()
+        for word in (b"jane", b"secret", b"quarterly"):
+            self.assertNotIn(word, text)
+        self.assertIn(b"4242", text)
+        with open(report) as f:
+            accounts = json.load(f)
+        with open(out, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        self.assertEqual(len(accounts), 1)
+        account = accounts[0]
+        self.assertEqual({k: account[k] for k in ("file", "ok", "output", "sha256", "regions", "error")},
+                         {"file": SAMPLE, "ok": True, "output": out, "sha256": digest, "regions": [],
+                          "error": None})
+        self.assertEqual(account["terms"], [{"text": "Jane", "matches": 1}, {"text": "secret", "matches": 2},
+                                            {"text": "Quarterly", "matches": 1},
+                                            {"text": "nowhere", "matches": 0}])
+        per_term = [0] * 4
+        for box in account["boxes"]:
+            self.assertEqual(box["page"], 1)
+            x0, y0, x1, y1 = box["rect"]
+            self.assertTrue(0 < x0 < x1 < 612 and 0 < y0 < y1 < 792, box)
+            per_term[box["term"]] += 1
+        self.assertEqual(per_term, [1, 2, 1, 0])
+
+    def test_region_report_names_the_rectangles(self):
+        out, report = self.path("out.pdf"), self.path("report.json")
+        done = run("region", "--report", report, SAMPLE, out, "--rect", "1:70,680,300,14")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(report) as f:
+            [account] = json.load(f)
+        self.assertEqual(account["regions"], [{"page": 1, "rect": [70, 680, 370, 694]}])
+        self.assertEqual(account["boxes"], [{"page": 1, "rect": [70, 680, 370, 694], "region": 0}])
+        self.assertEqual(account["terms"], [])
+
+    def test_report_in_input_order_on_threads_with_failures(self):
+        missing = self.path("missing.pdf")
+        out_dir, report = self.path("out"), self.path("report.json")
+        terms = self.terms_file("Jane Example\nSECRET\n")
+        sample = self.path("sample.pdf")
+        shutil.copy(SAMPLE, sample)
+        inputs = EXAMPLES[:2] + [missing] + EXAMPLES[2:] + [sample]
+        result = run("text", "-j", "3", "--out-dir", out_dir, "--terms-file", terms, "--report", report,
+                     *inputs)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertEqual(result.stderr.decode().splitlines()[-1],
+                         "inkveil: 5 files: 4 redacted, 1 failed; 10 matches redacted")
+        with open(report) as f:
+            accounts = json.load(f)
+        self.assertEqual([a["file"] for a in accounts], inputs)
+        self.assertEqual([a["ok"] for a in accounts], [True, True, False, True, True])
+        self.assertEqual(accounts[2]["error"], "cannot open %s: No such file or directory" % missing)
+        self.assertIsNone(accounts[2]["sha256"])
+        self.assertEqual(accounts[2]["terms"], [{"text": "Jane Example", "matches": None},
+                                                {"text": "SECRET", "matches": None}])
+        for account in accounts[:2] + accounts[3:]:
+            with open(account["output"], "rb") as f:
+                self.assertEqual(account["sha256"], hashlib.sha256(f.read()).hexdigest())
+        self.assertEqual([a["terms"][1]["matches"] for a in accounts if a["ok"]], [0, 0, 0, 2])
+
+    def test_find_shows_the_boxes_and_writes_nothing(self):
+        found = run("find", SAMPLE, "secret", cwd=self.dir)
+        self.assertEqual(found.returncode, 0, found.stderr)
+        lines = found.stdout.decode().splitlines()
+        self.assertEqual(len(lines), 2)
+        for line in lines:
+            self.assertRegex(line, r'^%s: page 1 \[[0-9.]+ [0-9.]+ [0-9.]+ [0-9.]+\] "secret"$'
+                             % re.escape(SAMPLE))
+        self.assertEqual(run("find", SAMPLE, "absent").stdout.decode(), "%s: no match\n" % SAMPLE)
+        result = run("find", "--json", "--term", "secret", "--term", "absent", SAMPLE, EXAMPLES[0])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        objects = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual([o["file"] for o in objects], [SAMPLE, EXAMPLES[0]])
+        self.assertEqual(objects[0]["terms"], [{"text": "secret", "matches": 2},
+                                               {"text": "absent", "matches": 0}])
+        self.assertEqual(objects[0]["count"], 2)
+        self.assertEqual(sorted(b["term"] for b in objects[0]["boxes"]), [0, 0])
+        self.assertEqual(objects[1]["count"], 0)
+        self.assertEqual(os.listdir(self.dir), [])
+        # A search text the output's syntax holds fails, as 'text' would.
+        refused = run("find", SAMPLE, "obj")
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn(b"redaction incomplete", refused.stderr)
 
 
 class ManyFiles(TempDirTest):

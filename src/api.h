@@ -4,10 +4,11 @@
 
 #include <cstddef>
 
-// The text of the last failure; empty when none is pending. 1024 bytes, so a
-// message is cut to its first 1023 bytes.
+// The text of the calling thread's last failure; empty when none is pending.
+// 1024 bytes, so a message is cut to its first 1023 bytes. One per thread, so
+// that calls on several threads never see one another's messages.
 constexpr std::size_t kErrorCapacity = 1024;
-extern char g_err[kErrorCapacity];
+extern thread_local char g_err[kErrorCapacity];
 
 // Formats the message of a failure into g_err, replacing the previous one.
 // Called once by the function that detects the failure; callers above it pass
@@ -16,5 +17,12 @@ void set_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Empties g_err.
 void clear_error();
+
+// The system's text for an error number, as std::strerror gives it, made in
+// a buffer of the caller's: std::strerror may share one among all threads.
+struct SystemErrorText {
+    char text[256];
+};
+SystemErrorText system_error_text(int err);
 
 #endif

@@ -1083,7 +1083,7 @@ bool read_file(const char *path, Doc &doc) {
     }
     std::FILE *f = std::fopen(path, "rb");
     if (f == nullptr) {
-        set_error("cannot open %s: %s", path, std::strerror(errno));
+        set_error("cannot open %s: %s", path, system_error_text(errno).text);
         return false;
     }
     long size = -1;

@@ -224,10 +224,8 @@ int run_job(const JobSpec &spec, JobReport &report) {
     std::vector<UnscannedRange> unscanned;
     if (!build_output(doc, plan, out, unscanned)) return 0;
 
-    bool clean = true;
-    for (size_t t = 0; t < spec.terms.size() && clean; ++t)
-        clean = verify_output(out.data.get(), static_cast<int32_t>(out.len), spec.terms[t].c_str(),
-                              unscanned) != 0;
+    bool clean = verify_output_terms(out.data.get(), static_cast<int32_t>(out.len), spec.terms,
+                                     unscanned) != 0;
     if (clean && job.search != nullptr) clean = verify_as_read(out, output_path, job, walk, new_content);
     if (!clean) {
         if (output_path != nullptr) remove_output_file(output_path, input_path);

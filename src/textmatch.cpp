@@ -190,6 +190,10 @@ void search_set_build(SearchSet &set) {
     set.nodes.assign(1, SearchSet::Node{});
     set.outs.clear();
     set.edges.clear();
+    size_t letters = 0;
+    for (const SearchPattern &p : set.patterns) letters += p.chars.size();
+    set.edges.reserve(letters);
+    set.nodes.reserve(letters + 1);
     for (size_t t = 0; t < set.patterns.size(); ++t) {
         int32_t node = 0;
         for (const char32_t c : set.patterns[t].chars) {
@@ -206,15 +210,29 @@ void search_set_build(SearchSet &set) {
         set.outs.push_back({static_cast<int32_t>(t), set.nodes[static_cast<size_t>(node)].out});
         set.nodes[static_cast<size_t>(node)].out = static_cast<int32_t>(set.outs.size() - 1);
     }
-    // Fail links breadth first: the children of each node, in order of depth.
-    std::vector<std::vector<std::pair<char32_t, int32_t>>> children(set.nodes.size());
-    for (const auto &[key, child] : set.edges)
-        children[static_cast<size_t>(key >> 32)].push_back({static_cast<char32_t>(key & 0xFFFFFFFFu), child});
+    // Fail links breadth first: the children of each node, in order of depth,
+    // side by side in one array (first_child[node] .. first_child[node + 1]).
+    std::vector<int32_t> first_child(set.nodes.size() + 1, 0);
+    for (const auto &entry : set.edges) ++first_child[static_cast<size_t>(entry.first >> 32) + 1];
+    for (size_t n = 1; n < first_child.size(); ++n) first_child[n] += first_child[n - 1];
+    std::vector<std::pair<char32_t, int32_t>> children(set.edges.size());
+    {
+        std::vector<int32_t> filled(first_child.begin(), first_child.end() - 1);
+        for (const auto &[key, child] : set.edges)
+            children[static_cast<size_t>(filled[static_cast<size_t>(key >> 32)]++)] = {
+                static_cast<char32_t>(key & 0xFFFFFFFFu), child};
+    }
+    const auto children_of = [&](int32_t node) {
+        return std::pair(children.begin() + first_child[static_cast<size_t>(node)],
+                         children.begin() + first_child[static_cast<size_t>(node) + 1]);
+    };
     std::vector<int32_t> queue;
-    for (const auto &[c, child] : children[0]) queue.push_back(child);
+    queue.reserve(set.nodes.size());
+    for (auto [kid, last] = children_of(0); kid != last; ++kid) queue.push_back(kid->second);
     for (size_t q = 0; q < queue.size(); ++q) {
         const int32_t node = queue[q];
-        for (const auto &[c, child] : children[static_cast<size_t>(node)]) {
+        for (auto [kid, last] = children_of(node); kid != last; ++kid) {
+            const auto [c, child] = *kid;
             int32_t f = set.nodes[static_cast<size_t>(node)].fail;
             for (;;) {
                 auto it = set.edges.find((static_cast<uint64_t>(f) << 32) | c);

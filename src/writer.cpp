@@ -715,7 +715,7 @@ int write_output_file(const char *output_path, const unsigned char *bytes, int64
         }
         if (f == nullptr) {
             set_error("cannot open output file %s for writing: %s", output_path,
-                      std::strerror(err));
+                      system_error_text(err).text);
             return 0;
         }
         keep_file_attributes(output_path, fileno(f));
@@ -732,7 +732,7 @@ int write_output_file(const char *output_path, const unsigned char *bytes, int64
             err = errno;
             std::remove(temp.c_str());
             set_error("cannot open output file %s for writing: %s", output_path,
-                      std::strerror(err));
+                      system_error_text(err).text);
             return 0;
         }
     } catch (const std::bad_alloc &) {

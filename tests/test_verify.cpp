@@ -3,6 +3,7 @@
 // output built by the writer.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,97 @@ TEST(VerifyOutput, OverABuiltOutput) {
         EXPECT_EQ(verdict(bytes, "SECRET", unscanned), c.label);
         doc_free(doc);
     }
+}
+
+// What the one-term check says of each term in turn, stopping at the first
+// refusal: the verdict and message the scan over all terms must give.
+std::pair<int, std::string> term_by_term(const std::string &out, const std::vector<std::string> &terms,
+                                         const std::vector<UnscannedRange> &unscanned) {
+    const auto *b = reinterpret_cast<const unsigned char *>(out.data());
+    for (const std::string &term : terms) {
+        clear_error();
+        if (verify_output(b, static_cast<int32_t>(out.size()), term.c_str(), unscanned) == 0)
+            return {0, g_err};
+    }
+    return {1, ""};
+}
+
+std::pair<int, std::string> all_at_once(const std::string &out, const std::vector<std::string> &terms,
+                                        const std::vector<UnscannedRange> &unscanned) {
+    clear_error();
+    const int rc = verify_output_terms(reinterpret_cast<const unsigned char *>(out.data()),
+                                       static_cast<int32_t>(out.size()), terms, unscanned);
+    return {rc, g_err};
+}
+
+TEST(VerifyOutputTerms, TheFirstRefusedTermInTheCallersOrderNamesThePlace) {
+    const std::string out = output_with(
+        "1 0 obj\n<< /T (Secret) /Helvetica 1 >>\nendobj\n"
+        "4 0 obj\n[(Helvetica) (secret)]\nendobj\n"
+        "5 0 obj\n<< /Subtype /Image /Length 9 >>\nstream\nHelvetica\nendstream\nendobj\n");
+    struct Case {
+        std::vector<std::string> terms;
+        const char *label;  // "" passes
+    };
+    const Case cases[] = {
+        {{}, ""},
+        {{"", "absent"}, ""},
+        {{"secret", "helvetica"}, "object 4"},  // the name and the /T value are tolerated
+        // The image comes after object 4, but the first term decides.
+        {{"etica\nend", "helvetica"}, "an image stream"},
+        {{"absent", "ETICA\nEND", "secret"}, "an image stream"},
+        {{"Secret", "secret", "SECRET"}, "object 4"},
+        {{std::string(out.size() + 1, 'x'), "secret"}, "object 4"},  // longer than the output
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.terms));
+        const auto [rc, message_text] = all_at_once(out, c.terms, {});
+        EXPECT_EQ(rc, c.label[0] == '\0' ? 1 : 0);
+        EXPECT_EQ(message_text, c.label[0] == '\0' ? "" : message(c.label));
+        EXPECT_EQ(term_by_term(out, c.terms, {}), std::make_pair(rc, message_text));
+    }
+}
+
+// Outputs made of the pieces the tolerance rules look at (names, comments,
+// strings of listed keys, escapes, object headers, streams), searched for
+// terms made of the same pieces: the one scan and the term-by-term checks
+// agree on every verdict and message, with and without unscanned ranges.
+TEST(VerifyOutputTerms, AgreesWithTheOneTermCheckOnGeneratedOutputs) {
+    std::mt19937 rng(20240611);
+    const std::vector<std::string> pieces = {
+        "a", "b", "A", "B", "ab", " ", "\n", "\r", "\t", "(", ")", "\\", "/", "/T ", "/Title",
+        "/TU(", "%", " obj", "1 0 obj\n", "endobj\n", "<<", ">>", "stream\n", "/Subtype /Image ",
+        "/FT ", "\xE9", "\xC9"};
+    const std::vector<std::string> term_pieces = {"a", "b", "A", "ab", "ba", " ", "(", ")", "/",
+                                                  "\n", "%", "\xE9", "obj"};
+    const auto pick = [&](const std::vector<std::string> &from) {
+        return from[std::uniform_int_distribution<size_t>(0, from.size() - 1)(rng)];
+    };
+    int refused = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::string out;
+        const int length = std::uniform_int_distribution<int>(1, 120)(rng);
+        for (int k = 0; k < length; ++k) out += pick(pieces);
+        std::vector<std::string> terms(std::uniform_int_distribution<size_t>(1, 12)(rng));
+        for (std::string &term : terms) {
+            const int parts = std::uniform_int_distribution<int>(0, 4)(rng);
+            for (int k = 0; k < parts; ++k) term += pick(term_pieces);
+        }
+        std::vector<UnscannedRange> unscanned;
+        const int ranges = std::uniform_int_distribution<int>(0, 3)(rng);
+        for (int k = 0; k < ranges; ++k) {
+            const int32_t size = static_cast<int32_t>(out.size());
+            const int32_t start = std::uniform_int_distribution<int32_t>(0, size - 1)(rng);
+            unscanned.push_back({start, std::uniform_int_distribution<int32_t>(0, size - start)(rng)});
+        }
+        SCOPED_TRACE(testing::PrintToString(out) + " " + testing::PrintToString(terms));
+        const auto expected = term_by_term(out, terms, unscanned);
+        EXPECT_EQ(all_at_once(out, terms, unscanned), expected);
+        refused += expected.first == 0;
+    }
+    // Both verdicts are well represented.
+    EXPECT_GT(refused, 80);
+    EXPECT_LT(refused, 320);
 }
 
 }  // namespace
