@@ -684,6 +684,58 @@ int walk_appearances(Walker &w, const ObjEntry &page_obj) {
     return 1;
 }
 
+// The rectangle of a PDF array of four numbers, normalised; false when it is none.
+bool rect_of(const PdfObj *a, Box *out) {
+    if (a == nullptr || a->kind != ObjKind::kArray || a->items.size() != 4) return false;
+    double v[4];
+    for (int k = 0; k < 4; ++k) {
+        if (a->items[static_cast<size_t>(k)].kind != ObjKind::kNumber) return false;
+        v[k] = a->items[static_cast<size_t>(k)].num;
+    }
+    *out = {std::fmin(v[0], v[2]), std::fmin(v[1], v[3]), std::fmax(v[0], v[2]), std::fmax(v[1], v[3])};
+    return std::isfinite(out->x0) && std::isfinite(out->x1) && std::isfinite(out->y0) && std::isfinite(out->y1);
+}
+
+// The boxes painted in the appearances that the page's annotations show,
+// placed on the page as readers place an appearance (PDF reference 12.5.5:
+// its /BBox, transformed by its /Matrix, fitted to the annotation's /Rect),
+// for the account of what was removed.
+void account_appearance_boxes(Walker &w, int32_t page_num) {
+    const PdfObj page = doc_object(w.doc, page_num);
+    const PdfObj annots = doc_get(w.doc, page, "Annots");
+    if (annots.kind != ObjKind::kArray) return;
+    for (const PdfObj &ref : annots.items) {
+        const PdfObj annot = doc_resolve(w.doc, ref);
+        Box rect;
+        if (!rect_of(pdfobj_get(annot, "Rect"), &rect)) continue;
+        const PdfObj ap = doc_get(w.doc, annot, "AP");
+        int32_t num = 0;
+        const PdfObj normal = doc_get(w.doc, ap, "N", &num);
+        if (normal.kind == ObjKind::kDict && num == 0) {  // appearance states: the one shown
+            const PdfObj *state = pdfobj_get(annot, "AS");
+            const PdfObj *chosen = state != nullptr && state->kind == ObjKind::kName ? pdfobj_get(normal, state->str)
+                                                                                    : nullptr;
+            num = chosen != nullptr && chosen->kind == ObjKind::kRef ? static_cast<int32_t>(chosen->num) : 0;
+        }
+        auto it = w.forms.find(num);
+        if (num <= 0 || it == w.forms.end() || it->second.state != FormEntry::kForm || it->second.text.boxes.empty())
+            continue;
+        const FormEntry &f = it->second;
+        Box bbox;
+        if (!rect_of(pdfobj_get(f.dict, "BBox"), &bbox)) continue;
+        const Box shown = quad_bounds(quad_of(f.matrix, bbox.x0, bbox.y0, bbox.x1, bbox.y1));
+        const double sx = shown.x1 > shown.x0 ? (rect.x1 - rect.x0) / (shown.x1 - shown.x0) : 1;
+        const double sy = shown.y1 > shown.y0 ? (rect.y1 - rect.y0) / (shown.y1 - shown.y0) : 1;
+        const Matrix fit{sx, 0, 0, sy, rect.x0 - shown.x0 * sx, rect.y0 - shown.y0 * sy};
+        const Matrix to_page = mat_mul(f.matrix, fit);
+        for (const PaintBox &b : f.text.boxes) {
+            Quad q;
+            for (int k = 0; k < 4; ++k) q.p[k] = mat_apply(to_page, b.quad.p[k].x, b.quad.p[k].y);
+            w.res.boxes.push_back({w.page, quad_bounds(q), b.cause});
+        }
+    }
+}
+
 // Text the library cannot read, on a page of a text-mode call: as many
 // glyphs as a search text has characters could hide an occurrence.
 int check_unreadable(Walker &w) {
@@ -734,6 +786,7 @@ int walk_page(Walker &w, size_t index) {
     if (walk_forms(w, root) < 0) return -1;
     if (!root.in_place && frame_images(w, root) < 0) return -1;
     if (page != nullptr && walk_appearances(w, *page) < 0) return -1;
+    if (w.job.search != nullptr) account_appearance_boxes(w, doc.pages[index].num);
     if (check_unreadable(w) < 0) return -1;
     if (w.mode != WalkMode::kRedact) return 1;
 

@@ -4,6 +4,7 @@
 // the showings that a region covers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -244,6 +245,25 @@ TEST(WalkForms, AnnotationAppearances) {
     for (int n : {80, 81, 82, 83, 84, 85, 86, 93, 95, 96}) EXPECT_TRUE(run.painted(n)) << n;
     for (int n : {87, 88, 89, 92, 94}) EXPECT_FALSE(run.painted(n)) << n;
     EXPECT_EQ(run.result.matches, 10);
+}
+
+TEST(WalkForms, TheAccountPlacesBoxesOfFormsAndAppearancesOnThePage) {
+    // A form drawn twice, at 1:1 and moved; a widget whose appearance is
+    // fitted to its /Rect (its /BBox is 50 wide, the /Rect 100: twice as wide).
+    PdfBuilder pdf = pages({"/Resources << /XObject << /Fm0 10 0 R >> >> /Contents 7 0 R /Annots [70 0 R]"});
+    pdf.stream(7, "", "/Fm0 Do q 1 0 0 1 0 -100 cm /Fm0 Do Q")
+        .stream(10, kForm, kSecret)
+        .obj(70, "<< /Subtype /Widget /Rect [300 300 400 320] /AP << /N 80 0 R >> >>")
+        .stream(80, "/BBox [0 0 50 20]", "BT /F1 10 Tf 1 5 Td (Secret) Tj ET")
+        .xref_table("/Root 1 0 R");
+    WalkRun run(pdf, "secret");
+    ASSERT_EQ(run.rc, 1) << run.error;
+    ASSERT_EQ(run.result.boxes.size(), 3u);
+    auto near = [](const Box &b, double x0, double y0) { return std::abs(b.x0 - x0) < 0.01 && std::abs(b.y0 - y0) < 0.01; };
+    EXPECT_TRUE(near(run.result.boxes[0].box, 99, 696));  // the form at 1:1 (a 0.5 em font at 12)
+    EXPECT_TRUE(near(run.result.boxes[1].box, 99, 596));  // moved down by 100
+    EXPECT_TRUE(near(run.result.boxes[2].box, 300, 300 + (5 - 2.5 - 1)));  // (0, 1.5) in the appearance, x doubled
+    for (const PaintedBox &b : run.result.boxes) EXPECT_EQ(b.cause, 0);
 }
 
 TEST(WalkForms, AFormThatCannotBeDecodedStopsTheWalk) {
