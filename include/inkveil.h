@@ -51,7 +51,8 @@ extern "C" {
 /*
  * One rectangle to redact: five consecutive 32-bit floats, 20 bytes, no
  * padding. `page` is 1-based and truncated toward zero (1.9 means page 1).
- * x, y, width and height are in the coordinates of the page's content stream;
+ * x, y, width and height are in the page's default user space (1/72 inch, the
+ * coordinates of the page's content before any transformation it applies);
  * width and height must be greater than 0. Every field must be a finite number.
  *
  * `Region` is the same record under its short name. A host whose other
@@ -86,9 +87,10 @@ INKVEIL_API const char *inkveil_last_error(void);
 
 /*
  * Redacts one rectangle on one page of `input_path` and writes the result to
- * `output_path`. Text glyphs whose origin lies in the rectangle are blanked
- * and a box of the colour (red, green, blue: 0..255, clamped) is painted over
- * it; hidden information (document info, metadata, embedded files, outlines,
+ * `output_path`. Text glyphs whose origin lies in the rectangle, or half of
+ * whose box it covers, are blanked (in forms drawn there too), the pixels of
+ * images under it take the box colour, and a box of the colour (red, green,
+ * blue: 0..255, clamped) is painted over it; hidden information (document info, metadata, embedded files, outlines,
  * non-widget annotations, form field values) is removed from the output.
  * Returns 1 when the output was written, 0 on failure with the reason in
  * inkveil_last_error(). The paths are borrowed for the call only.
@@ -106,10 +108,13 @@ INKVEIL_API int inkveil_regions(const char *input_path, const char *output_path,
                                 int red, int green, int blue);
 
 /*
- * Redacts every occurrence of `search_text` (ASCII letters compared without
- * regard to case) on the pages, in the forms they draw and in annotation
- * appearances, paints a box over each, removes hidden information, and writes
- * the output only if the search text no longer appears in it. Returns 1 or 0
+ * Redacts every occurrence of `search_text` (UTF-8, or Windows-1252 when it is
+ * not valid UTF-8; compared without regard to case, as readers extract the
+ * text, across show operators and line breaks) on the pages, in the forms
+ * they draw and in annotation appearances, paints a box over each, fills the
+ * pixels of images under those boxes, removes hidden information, and writes
+ * the output only if the search text no longer appears in it. A page whose
+ * text cannot be read (fonts without a way to Unicode) fails the call. Returns 1 or 0
  * as inkveil_region; on a refused output no file is left at `output_path`.
  */
 INKVEIL_API int inkveil_text(const char *input_path, const char *output_path,
