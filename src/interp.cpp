@@ -574,6 +574,9 @@ void run_operator(Interp &in, const Token &t) {
         in.bi_dict_start = t.end;
     }
     in.stack.clear();
+    // No operand is left to name an array's elements (an operator runs only
+    // once every array and dictionary is closed or broken open).
+    if (in.open.empty()) in.elements.clear();
 }
 
 // The text that closes what is open at the end: strings, hex strings,
