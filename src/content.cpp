@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "api.h"
 #include "filters.h"
@@ -43,6 +44,12 @@ int append_stream(Joiner &j, const ObjEntry &entry, bool separate) {
                                                    j.scratch, &len, j.label, j.failed);
     if (*j.failed) return -1;
     if (bytes == nullptr || len <= 0) return 0;
+    // A page of one decoded stream takes the decoded block itself, uncopied.
+    if (!separate && j.out.len == 0 && j.scratch.data && bytes == j.scratch.data.get() &&
+        j.scratch.len == static_cast<uint64_t>(len) && static_cast<uint64_t>(len) <= static_cast<uint64_t>(j.max_len)) {
+        std::swap(j.out, j.scratch);
+        return 0;
+    }
     if (!join(j, bytes, static_cast<uint64_t>(len)) || (separate && !join(j, "\n", 1))) return -1;
     // Each stream is copied on at once, so the scratch never has to hold more
     // than one of them.
