@@ -194,74 +194,6 @@ void move_line(Interp &in, double tx, double ty) {
     set_text_matrix(in, mat_mul(Matrix{1, 0, 0, 1, sane(tx), sane(ty)}, in.tlm));
 }
 
-// Decodes a string token into its bytes and the source range of each.
-void string_bytes(const Interp &in, const Operand &s, std::vector<unsigned char> &bytes,
-                  std::vector<int32_t> &src) {
-    bytes.clear();
-    src.clear();  // pairs: start, end
-    auto put = [&](unsigned char c, int32_t from, int32_t to) {
-        bytes.push_back(c);
-        src.push_back(from);
-        src.push_back(to);
-    };
-    const unsigned char *b = in.b;
-    if (s.kind == Tok::kHexString) {
-        int pending = -1;
-        int32_t at = 0;
-        const int32_t stop = s.end > s.start && b[s.end - 1] == '>' ? s.end - 1 : s.end;
-        for (int32_t i = s.start + 1; i < stop; ++i) {
-            const int v = hex_digit_value(b[i]);
-            if (v < 0) continue;  // blanks and junk between digits are ignored
-            if (pending < 0) {
-                pending = v;
-                at = i;
-            } else {
-                put(static_cast<unsigned char>(pending * 16 + v), at, i + 1);
-                pending = -1;
-            }
-        }
-        if (pending >= 0) put(static_cast<unsigned char>(pending * 16), at, stop);
-        return;
-    }
-    // A literal string (PDF reference 7.3.4.2); the closing ')' is not part of it.
-    int32_t depth = 1;
-    for (int32_t i = s.start + 1; i < s.end;) {
-        const unsigned char c = b[i];
-        // Balanced parentheses need no backslash: they are bytes of the string.
-        if (c == '(') ++depth;
-        if (c == ')' && --depth == 0) break;
-        if (c != '\\') {
-            put(c, i, i + 1);
-            ++i;
-            continue;
-        }
-        if (i + 1 >= s.end) break;
-        const int32_t from = i;
-        const unsigned char e = b[i + 1];
-        unsigned code = e;
-        i += 2;
-        switch (e) {
-            case 'n': code = 10; break;
-            case 'r': code = 13; break;
-            case 't': code = 9; break;
-            case 'b': code = 8; break;
-            case 'f': code = 12; break;
-            case '\n': continue;  // a line continuation
-            case '\r':
-                if (i < s.end && b[i] == '\n') ++i;
-                continue;
-            default:
-                if (e >= '0' && e <= '7') {
-                    code = e - '0';
-                    for (int k = 1; k < 3 && i < s.end && b[i] >= '0' && b[i] <= '7'; ++k, ++i)
-                        code = code * 8 + (b[i] - '0');
-                    code &= 0xFF;
-                }
-                break;
-        }
-        put(static_cast<unsigned char>(code), from, i);
-    }
-}
 
 struct ShowRun {
     Interp &in;
@@ -273,7 +205,11 @@ void show_string(ShowRun &run, const Operand &s) {
     Interp &in = run.in;
     std::vector<unsigned char> &bytes = in.string_bytes;
     std::vector<int32_t> &src = in.string_src;
-    string_bytes(in, s, bytes, src);
+    Token t;
+    t.kind = s.kind;
+    t.start = s.start;
+    t.end = s.end;
+    string_sources(in.b, t, bytes, src);
     const Font &font = *run.op.font;
     const double size = run.op.size, th = run.op.hscale;
     const auto op_index = static_cast<int32_t>(in.trace.ops.size());
@@ -286,8 +222,7 @@ void show_string(ShowRun &run, const Operand &s) {
         const double w0 = font_width(font, code);
         const double tw = (n == 1 && code == 32) ? run.op.word_spacing : 0;
         const double adv = sane((w0 * size + run.op.char_spacing + tw) * th);
-        in.trace.glyphs.push_back({src[2 * i], src[2 * last + 1], code, static_cast<float>(run.tx),
-                                   static_cast<float>(adv), op_index});
+        in.trace.glyphs.push_back({code, static_cast<float>(run.tx), static_cast<float>(adv), op_index});
         run.tx = sane(run.tx + adv);
         i = last + 1;
     }
@@ -607,6 +542,73 @@ void make_closers(Interp &in, const Token &last_string) {
 }
 
 }  // namespace
+
+void string_sources(const unsigned char *b, const Token &s, std::vector<unsigned char> &bytes,
+                    std::vector<int32_t> &src) {
+    bytes.clear();
+    src.clear();  // pairs: start, end
+    auto put = [&](unsigned char c, int32_t from, int32_t to) {
+        bytes.push_back(c);
+        src.push_back(from);
+        src.push_back(to);
+    };
+    if (s.kind == Tok::kHexString) {
+        int pending = -1;
+        int32_t at = 0;
+        const int32_t stop = s.end > s.start && b[s.end - 1] == '>' ? s.end - 1 : s.end;
+        for (int32_t i = s.start + 1; i < stop; ++i) {
+            const int v = hex_digit_value(b[i]);
+            if (v < 0) continue;  // blanks and junk between digits are ignored
+            if (pending < 0) {
+                pending = v;
+                at = i;
+            } else {
+                put(static_cast<unsigned char>(pending * 16 + v), at, i + 1);
+                pending = -1;
+            }
+        }
+        if (pending >= 0) put(static_cast<unsigned char>(pending * 16), at, stop);
+        return;
+    }
+    // A literal string (PDF reference 7.3.4.2); the closing ')' is not part of it.
+    int32_t depth = 1;
+    for (int32_t i = s.start + 1; i < s.end;) {
+        const unsigned char c = b[i];
+        // Balanced parentheses need no backslash: they are bytes of the string.
+        if (c == '(') ++depth;
+        if (c == ')' && --depth == 0) break;
+        if (c != '\\') {
+            put(c, i, i + 1);
+            ++i;
+            continue;
+        }
+        if (i + 1 >= s.end) break;
+        const int32_t from = i;
+        const unsigned char e = b[i + 1];
+        unsigned code = e;
+        i += 2;
+        switch (e) {
+            case 'n': code = 10; break;
+            case 'r': code = 13; break;
+            case 't': code = 9; break;
+            case 'b': code = 8; break;
+            case 'f': code = 12; break;
+            case '\n': continue;  // a line continuation
+            case '\r':
+                if (i < s.end && b[i] == '\n') ++i;
+                continue;
+            default:
+                if (e >= '0' && e <= '7') {
+                    code = e - '0';
+                    for (int k = 1; k < 3 && i < s.end && b[i] >= '0' && b[i] <= '7'; ++k, ++i)
+                        code = code * 8 + (b[i] - '0');
+                    code &= 0xFF;
+                }
+                break;
+        }
+        put(static_cast<unsigned char>(code), from, i);
+    }
+}
 
 void interpret_content(const ContentContext &ctx, const unsigned char *content, int32_t len,
                        const Matrix &ctm, ContentTrace &trace) {

@@ -17,6 +17,7 @@
 #include "document.h"
 #include "font.h"
 #include "geometry.h"
+#include "lexer.h"
 #include "pdfobj.h"
 
 enum class ShowKind : uint8_t { kTj, kTJ, kQuote, kDoubleQuote };
@@ -43,10 +44,10 @@ struct ShowOp {
     bool pen_continues = false;
 };
 
-// One glyph: a character code of a shown string.
+// One glyph: a character code of a shown string. Where its bytes stand in
+// the content is found again, for the few glyphs that are rewritten, by
+// decoding their operation's strings once more (string_sources).
 struct TraceGlyph {
-    int32_t src_start;  // first source byte (a backslash of an escape, a hex digit)
-    int32_t src_end;    // just past the last source byte
     uint32_t code;
     float tx;   // origin along the op's baseline, in its text space
     float adv;  // advance, in the same units: ((w0 * Tfs + Tc + Tw) * Th)
@@ -111,6 +112,12 @@ struct ContentContext {
 // Interprets `len` bytes of content, starting with `ctm` as the CTM.
 void interpret_content(const ContentContext &ctx, const unsigned char *content, int32_t len,
                        const Matrix &ctm, ContentTrace &trace);
+
+// Decodes a literal or hex string token of content into its bytes, and the
+// source range [src[2k], src[2k+1]) of each byte k (the backslash of an
+// escape, the digits of a hex pair with what stands between them).
+void string_sources(const unsigned char *content, const Token &token, std::vector<unsigned char> &bytes,
+                    std::vector<int32_t> &src);
 
 // The nesting depth of q that the interpreter keeps states for; deeper q
 // still count, but restore nothing.

@@ -359,9 +359,46 @@ std::string compensation(const ShowOp &op, double distance) {
     return format_number(n);
 }
 
+// Where the bytes of one glyph stand in the content.
+struct GlyphSource {
+    int32_t start, end;
+};
+
+// The string tokens of `op` in order, and the sources of its glyphs, found
+// by decoding its strings once more with its font, as the interpreter did.
+void op_sources(const unsigned char *b, int32_t len, const ShowOp &op, std::vector<Token> &strings,
+                std::vector<GlyphSource> &sources) {
+    strings.clear();
+    sources.clear();
+    if (op.kind == ShowKind::kTJ) {
+        for (int32_t p = op.arg_start + 1; p < op.arg_end;) {
+            const Token t = lex_next_code(b, op.arg_end, p);
+            if (t.kind == Tok::kEnd) break;
+            if (t.kind == Tok::kString || t.kind == Tok::kHexString) strings.push_back(t);
+            p = t.end;
+        }
+    } else {
+        strings.push_back(lex_next_code(b, len, op.arg_start));
+    }
+    std::vector<unsigned char> bytes;
+    std::vector<int32_t> src;
+    for (const Token &t : strings) {
+        string_sources(b, t, bytes, src);
+        for (size_t i = 0; i < bytes.size();) {
+            uint32_t code = 0;
+            int n = font_next_code(*op.font, bytes.data() + i, bytes.size() - i, &code);
+            if (n < 1) n = 1;
+            const size_t last = std::min(i + static_cast<size_t>(n), bytes.size()) - 1;
+            sources.push_back({src[2 * i], src[2 * last + 1]});
+            i = last + 1;
+        }
+    }
+}
+
 // A string token of op `plan` rewritten: blanked glyphs as blank codes, and
-// the string split with a number wherever the plan moves the pen.
-std::string rebuild_string(const unsigned char *b, const Token &tok, const ContentTrace &trace,
+// the string split with a number wherever the plan moves the pen. Glyphs
+// [first, end) of the op stand in it, at sources[first - op.first_glyph] on.
+std::string rebuild_string(const unsigned char *b, const Token &tok, const std::vector<GlyphSource> &sources,
                            const StreamDecision &d, const OpPlan &plan, int32_t first, int32_t end) {
     const ShowOp &op = *plan.op;
     const Font &font = *op.font;
@@ -370,22 +407,21 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const Conte
     int32_t pos = tok.start + 1;
     const int32_t close = tok.open ? tok.end : tok.end - 1;
     for (int32_t gi = first; gi < end; ++gi) {
-        const TraceGlyph &g = trace.glyphs[static_cast<size_t>(gi)];
+        const GlyphSource &g = sources[static_cast<size_t>(gi - op.first_glyph)];
         if (hex) {
-            out.append(reinterpret_cast<const char *>(b + pos), static_cast<size_t>(g.src_start - pos));
+            out.append(reinterpret_cast<const char *>(b + pos), static_cast<size_t>(g.start - pos));
         } else {
-            copy_escaped(b, pos, g.src_start, out);
+            copy_escaped(b, pos, g.start, out);
         }
         if (d.blank[static_cast<size_t>(gi)]) {
             out += hex ? hex_code(font.blank_code, font.blank_bytes)
                        : literal_code(font.blank_code, font.blank_bytes);
         } else if (hex) {
-            out.append(reinterpret_cast<const char *>(b + g.src_start),
-                       static_cast<size_t>(g.src_end - g.src_start));
+            out.append(reinterpret_cast<const char *>(b + g.start), static_cast<size_t>(g.end - g.start));
         } else {
-            copy_escaped(b, g.src_start, g.src_end, out);
+            copy_escaped(b, g.start, g.end, out);
         }
-        pos = g.src_end;
+        pos = g.end;
         const double move = plan.comp[static_cast<size_t>(gi - op.first_glyph)];
         if (move != 0) {
             out += hex ? "> " : ") ";
@@ -410,14 +446,14 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const Conte
 
 // In-place blanking of one glyph: its source bytes become the blank code.
 // Glyphs whose sources follow one another make one edit.
-void blank_in_place(const unsigned char *b, const TraceGlyph &g, const Font &font, bool hex,
+void blank_in_place(const unsigned char *b, const GlyphSource &g, const Font &font, bool hex,
                     std::vector<ContentEdit> &edits) {
     auto add = [&edits, &g](std::string text) {
-        if (!edits.empty() && edits.back().end == g.src_start) {
+        if (!edits.empty() && edits.back().end == g.start) {
             edits.back().text += text;
-            edits.back().end = g.src_end;
+            edits.back().end = g.end;
         } else {
-            edits.push_back({g.src_start, g.src_end, std::move(text)});
+            edits.push_back({g.start, g.end, std::move(text)});
         }
     };
     if (!hex) {
@@ -426,8 +462,7 @@ void blank_in_place(const unsigned char *b, const TraceGlyph &g, const Font &fon
     }
     const std::string digits = hex_code(font.blank_code, font.blank_bytes);
     // Digits go where the old digits stood, so blanks and junk between them stay.
-    std::string text(reinterpret_cast<const char *>(b + g.src_start),
-                     static_cast<size_t>(g.src_end - g.src_start));
+    std::string text(reinterpret_cast<const char *>(b + g.start), static_cast<size_t>(g.end - g.start));
     size_t have = 0;
     for (const char c : text) have += hex_digit_value(static_cast<unsigned char>(c)) >= 0;
     if (have == digits.size()) {
@@ -454,38 +489,30 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
     const int32_t first = op.first_glyph, end = op.first_glyph + op.glyph_count;
     // The string tokens of the op, in order, with the glyphs each holds.
     std::vector<Token> strings;
-    if (op.kind == ShowKind::kTJ) {
-        for (int32_t p = op.arg_start + 1; p < op.arg_end;) {
-            const Token t = lex_next_code(b, op.arg_end, p);
-            if (t.kind == Tok::kEnd) break;
-            if (t.kind == Tok::kString || t.kind == Tok::kHexString) strings.push_back(t);
-            p = t.end;
-        }
-    } else {
-        const Token t = lex_next_code(b, len, op.arg_start);
-        strings.push_back(t);
-    }
+    std::vector<GlyphSource> sources;
+    op_sources(b, len, op, strings, sources);
+    if (sources.size() != static_cast<size_t>(op.glyph_count)) return;  // never: the same decoding
+    auto source = [&](int32_t gi) { return sources[static_cast<size_t>(gi - first)]; };
     int32_t gi = first;
     if (!plan.rebuild) {
         for (const Token &t : strings)
-            for (; gi < end && trace.glyphs[static_cast<size_t>(gi)].src_start < t.end; ++gi)
+            for (; gi < end && source(gi).start < t.end; ++gi)
                 if (d.blank[static_cast<size_t>(gi)])
-                    blank_in_place(b, trace.glyphs[static_cast<size_t>(gi)], *op.font,
-                                   t.kind == Tok::kHexString, edits);
+                    blank_in_place(b, source(gi), *op.font, t.kind == Tok::kHexString, edits);
         return;
     }
     std::string rebuilt;
     for (const Token &t : strings) {
         const int32_t from = gi;
-        while (gi < end && trace.glyphs[static_cast<size_t>(gi)].src_start < t.end) ++gi;
+        while (gi < end && source(gi).start < t.end) ++gi;
         bool touched = false;
         for (int32_t k = from; k < gi; ++k)
             touched = touched || d.blank[static_cast<size_t>(k)] ||
                       plan.comp[static_cast<size_t>(k - first)] != 0;
         if (op.kind == ShowKind::kTJ) {
-            if (touched) edits.push_back({t.start, t.end, rebuild_string(b, t, trace, d, plan, from, gi)});
+            if (touched) edits.push_back({t.start, t.end, rebuild_string(b, t, sources, d, plan, from, gi)});
         } else {
-            rebuilt = rebuild_string(b, t, trace, d, plan, from, gi);
+            rebuilt = rebuild_string(b, t, sources, d, plan, from, gi);
         }
     }
     if (op.kind == ShowKind::kTJ) return;
