@@ -650,6 +650,91 @@ void BM_RedactFile(benchmark::State &state) {
 }
 BENCHMARK(BM_RedactFile)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
+// Pages as real producers write them: text placed by a cm and a text matrix
+// that holds the size (`1 Tf`), TJ kerning, three fonts through the
+// resources (Helvetica by a made-up name, a TrueType subset with /Widths and
+// a ToUnicode map, an Identity-H Type0 font with /W and ToUnicode), shared by
+// every page as producers share them.
+std::string producer_like_file(int pages) {
+    pdftest::PdfBuilder pdf;
+    std::string kids;
+    for (int i = 0; i < pages; ++i) kids += std::to_string(20 + 2 * i) + " 0 R ";
+    std::string widths = "[";
+    for (int c = 32; c < 127; ++c) widths += c == 32 ? "250 " : "500 ";
+    widths += "]";
+    const std::string cmap = "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+                             "1 begincodespacerange <0000> <FFFF> endcodespacerange\n"
+                             "1 beginbfrange <0020> <007E> <0020> endbfrange\n"
+                             "endcmap CMapName currentdict /CMap defineresource pop end end\n";
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .obj(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>")
+        .obj(3, "<< /Font << /F1 4 0 R /F2 5 0 R /F3 6 0 R >> >>")
+        .obj(4, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+        .obj(5, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Serif /FirstChar 32 /LastChar 126 "
+                "/Widths " + widths + " /ToUnicode 7 0 R >>")
+        .obj(6, "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+Sans /Encoding /Identity-H "
+                "/DescendantFonts [8 0 R] /ToUnicode 7 0 R >>")
+        .stream(7, "", cmap, true)
+        .obj(8, "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /ABCDEF+Sans /DW 600 /W [32 [250] 65 90 700] >>");
+    for (int i = 0; i < pages; ++i) {
+        const int page = 20 + 2 * i;
+        std::string content = "q 1 0 0 1 72 60 cm BT\n";
+        for (int line = 0; line < 50; ++line) {
+            const int font = 1 + line % 3;
+            char head[96];
+            std::snprintf(head, sizeof head, "/F%d 1 Tf 10 0 0 10 0 %d Tm ", font, 680 - 13 * line);
+            content += head;
+            const std::string words = line == 25 ? "the quarterly figures are final" : "an ordinary line of body text";
+            if (font == 3) {
+                std::string hex = "<";
+                char digits[8];
+                for (const char c : words) {
+                    std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned char>(c));
+                    hex += digits;
+                }
+                content += "[" + hex + ">] TJ\n";
+            } else {
+                content += "[(" + words.substr(0, 6) + ") -20 (" + words.substr(6) + ")] TJ\n";
+            }
+        }
+        content += "ET Q\n";
+        pdf.obj(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " +
+                          std::to_string(page + 1) + " 0 R /Resources 3 0 R >>")
+            .stream(page + 1, "", content, true);
+    }
+    pdf.xref_table("/Root 1 0 R");
+    return pdf.bytes();
+}
+
+// Producer-like pages, 1,000, 2,000 and 4,000 of them, from the file to the
+// written output: text mode (arg 0), region mode (1) and counting (2). The
+// time grows with the pages, no faster.
+void BM_RedactProducerLike(benchmark::State &state) {
+    const int pages = static_cast<int>(state.range(1));
+    const std::string bytes = producer_like_file(pages);
+    const pdftest::TempFile input(bytes);
+    const std::string output = input.path + ".out.pdf";
+    const Region region = {1, 72, 300, 300, 100};
+    for (auto _ : state) {
+        int ok = 0;
+        switch (state.range(0)) {
+        case 0: ok = apply_redaction(input.c_str(), output.c_str(), "quarterly", nullptr, 0, 0, 0, 0); break;
+        case 1: ok = apply_redaction(input.c_str(), output.c_str(), nullptr, &region, 1, 0, 0, 0); break;
+        default: ok = count_matches(input.c_str(), "quarterly") == pages; break;
+        }
+        if (!ok) {
+            state.SkipWithError("the redaction failed or its result changed");
+            return;
+        }
+    }
+    std::remove(output.c_str());
+    state.counters["pages_per_second"] =
+        benchmark::Counter(static_cast<double>(pages), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_RedactProducerLike)
+    ->ArgsProduct({{0, 1, 2}, {1000, 2000, 4000}})
+    ->Unit(benchmark::kMillisecond);
+
 // The same file redacted in one job for one search text, or for twenty: the
 // one, two more that the file holds and seventeen names and numbers that it
 // does not. Twenty terms cost little more than one.
