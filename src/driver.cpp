@@ -121,22 +121,13 @@ void drop_old_content(const Doc &doc, const std::vector<std::vector<int32_t>> &c
                 if (c > 0 && static_cast<size_t>(c) < slots && !still_shown[c]) drop[c] = 1;
 }
 
-// The finished output read back as a reader would: what the redaction
-// rewrote is decoded and searched with the same matcher that redacted it.
-// False with g_err naming where a search text survives.
-bool verify_as_read(const Buf &out, const char *output_path, const RedactJob &job, const WalkResult &walk,
+// The finished output, as the writer read it back, checked as a reader
+// would read it: what the redaction rewrote is decoded and searched with the
+// same matcher that redacted it. False with g_err naming where a search text
+// survives.
+bool verify_as_read(const Doc &output, const RedactJob &job, const WalkResult &walk,
                     const std::vector<int32_t> &new_content) {
-    DocGuard guard;
-    std::vector<unsigned char> bytes;
-    try {
-        bytes.assign(out.data.get(), out.data.get() + out.len);
-    } catch (const std::bad_alloc &) {
-        set_error("out of memory checking the output file");
-        return false;
-    }
-    if (doc_load_bytes(std::move(bytes), output_path != nullptr ? output_path : "the output", guard.doc) != 0)
-        return false;
-    return verify_rewritten(guard.doc, job, walk, new_content) > 0;
+    return verify_rewritten(output, job, walk, new_content) > 0;
 }
 
 }  // namespace
@@ -222,11 +213,12 @@ int run_job(const JobSpec &spec, JobReport &report) {
     plan.last_num = last_num;
     Buf out;
     std::vector<UnscannedRange> unscanned;
-    if (!build_output(doc, plan, out, unscanned)) return 0;
+    DocGuard readback;
+    if (!build_output(doc, plan, out, unscanned, &readback.doc)) return 0;
 
     bool clean = verify_output_terms(out.data.get(), static_cast<int32_t>(out.len), spec.terms,
                                      unscanned) != 0;
-    if (clean && job.search != nullptr) clean = verify_as_read(out, output_path, job, walk, new_content);
+    if (clean && job.search != nullptr) clean = verify_as_read(readback.doc, job, walk, new_content);
     if (!clean) {
         if (output_path != nullptr) remove_output_file(output_path, input_path);
         return 0;

@@ -639,9 +639,8 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
 // Every page the loader found, in the output's page tree, in the same order:
 // the output is read back as the loader reads any file. A page lost between
 // the two is a failure of its own, never a shorter file.
-bool keeps_every_page(const Doc &doc, const Buf &out) {
+bool keeps_every_page(const Doc &doc, const Buf &out, Doc &written) {
     std::vector<unsigned char> bytes(out.data.get(), out.data.get() + out.len);
-    Doc written;
     const bool loaded = doc_load_bytes(std::move(bytes), "the output file", written) == 0;
     const std::vector<PageRef> empty;
     const std::vector<PageRef> &pages = loaded ? written.pages : empty;
@@ -661,12 +660,14 @@ bool keeps_every_page(const Doc &doc, const Buf &out) {
 }  // namespace
 
 int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
-                 std::vector<UnscannedRange> &unscanned) {
+                 std::vector<UnscannedRange> &unscanned, Doc *readback) {
     out = Buf{};
     unscanned.clear();
     int ok = 0;
     try {
-        ok = build(doc, plan, out, unscanned) && keeps_every_page(doc, out);
+        Doc written;
+        ok = build(doc, plan, out, unscanned) && keeps_every_page(doc, out, written);
+        if (ok && readback != nullptr) *readback = std::move(written);
     } catch (const std::bad_alloc &) {
         set_error("%s", kOutOfMemory);
         ok = 0;

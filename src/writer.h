@@ -42,9 +42,11 @@ struct OutputPlan {
 };
 
 // Builds the whole output file in `out` and records its unscanned ranges.
-// Returns 1, or 0 with g_err set (nothing is written either way).
+// The output is read back to check that it keeps every page; with
+// `readback`, that reading is handed over for further checks. Returns 1, or
+// 0 with g_err set (nothing is written either way).
 int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
-                 std::vector<UnscannedRange> &unscanned);
+                 std::vector<UnscannedRange> &unscanned, Doc *readback = nullptr);
 
 // Writes `len` bytes to `output_path` through a temporary file beside it
 // that is renamed into place once complete. Returns 1, or 0 with g_err set;
