@@ -1014,8 +1014,8 @@ std::vector<int32_t> read_kids(const DictRange &r, int64_t cap) {
     return kids;
 }
 
-// Where a node's kids are read from: its dictionary, with room for at most
-// (its length / 4) + 1024 kids.
+// A node's kids are read from its dictionary, with room for at most (its
+// length / 4) + 1024 of them.
 std::vector<int32_t> node_kids(const Doc &doc, const ObjEntry &e) {
     int64_t cap = kMinKids;
     if (e.compressed) {
@@ -1038,9 +1038,10 @@ void walk_pages(PageWalk &w, int32_t root) {
     struct Level {
         std::vector<int32_t> kids;
         size_t next = 0;
+        size_t node = SIZE_MAX;  // index in page_nodes of the node they come from
     };
     std::vector<Level> stack;
-    stack.push_back(Level{{root}, 0});
+    stack.push_back(Level{{root}, 0, SIZE_MAX});
     while (!stack.empty()) {
         Level &top = stack.back();
         if (top.next == top.kids.size()) {
@@ -1048,19 +1049,25 @@ void walk_pages(PageWalk &w, int32_t root) {
             continue;
         }
         const int32_t num = top.kids[top.next++];
+        const size_t parent = top.node;
         const ObjEntry *e = walk_find(w, num);
         if (e == nullptr) continue;
         // A node or page listed many times is classified once.
         signed char &type = w.type[static_cast<size_t>(num)];
         if (type < 0) type = static_cast<signed char>(obj_type(w.doc.data.data(), w.doc.size, *e));
+        if (type != 1) {
+            if (w.visited[static_cast<size_t>(num)]) continue;
+            w.visited[static_cast<size_t>(num)] = 1;
+        }
+        if (parent != SIZE_MAX) w.doc.page_nodes[parent].kids.push_back(num);
         if (type == 1) {
             w.doc.pages.push_back(PageRef{num});
             continue;
         }
-        if (w.visited[static_cast<size_t>(num)]) continue;
-        w.visited[static_cast<size_t>(num)] = 1;
+        w.doc.page_nodes.push_back(PageNode{num, {}});
         std::vector<int32_t> kids = node_kids(w.doc, *e);
-        if (!kids.empty()) stack.push_back(Level{std::move(kids), 0});  // `top` is stale now
+        // `top` is stale once the stack grows.
+        if (!kids.empty()) stack.push_back(Level{std::move(kids), 0, w.doc.page_nodes.size() - 1});
     }
 }
 
@@ -1167,6 +1174,7 @@ int load_held(const char *path, Doc &doc) {
 
     const size_t slots = static_cast<size_t>(doc.max_obj_num) + 1;
     PageWalk w{doc, std::vector<unsigned char>(slots, 0), std::vector<signed char>(slots, -1)};
+    doc.pages_root = pages;
     walk_pages(w, pages);
     return 0;
 }
