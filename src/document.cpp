@@ -1029,11 +1029,34 @@ std::vector<int32_t> node_kids(const Doc &doc, const ObjEntry &e) {
     return read_kids(r, cap);
 }
 
-// Depth-first walk of the page tree from object `root`: every /Type /Page
-// object reached is appended to the page list, in document order; anything
-// else is a node whose /Kids are followed, each node once. The walk keeps its
-// own stack, so a tree of any depth is walked whole; the visited nodes bound
-// it.
+// True when the dictionary range has /key among its own entries.
+bool has_top_level_key(const DictRange &r, const char *key) {
+    const unsigned char *text = r.bytes + r.start;
+    const int32_t end = r.end - r.start;
+    int32_t pos = dict_entries_start(text, end);
+    DictEntry e;
+    while (pos >= 0 && dict_next_entry(text, end, &pos, &e))
+        if (dict_entry_is(text, e, key)) return true;
+    return false;
+}
+
+// What a kid of the page tree is: 1 a page (/Type /Page, or a dictionary
+// with neither /Type nor /Kids, which readers show as a page too), 2 a node
+// (/Type /Pages, or any other dictionary with /Kids), 0 neither (no
+// dictionary, or a leaf of another type).
+int tree_kind(const Doc &doc, const ObjEntry &e) {
+    const int type = obj_type(doc.data.data(), doc.size, e);
+    if (type != 0) return type;
+    const DictRange r = obj_dict_range(doc, e);
+    if (r.bytes == nullptr) return 0;
+    if (has_top_level_key(r, "Kids")) return 2;
+    return has_top_level_key(r, "Type") ? 0 : 1;
+}
+
+// Depth-first walk of the page tree from object `root`: every page reached
+// is appended to the page list, in document order; every node's /Kids are
+// followed, each node once. The walk keeps its own stack, so a tree of any
+// depth is walked whole; the visited nodes bound it.
 void walk_pages(PageWalk &w, int32_t root) {
     struct Level {
         std::vector<int32_t> kids;
@@ -1054,7 +1077,8 @@ void walk_pages(PageWalk &w, int32_t root) {
         if (e == nullptr) continue;
         // A node or page listed many times is classified once.
         signed char &type = w.type[static_cast<size_t>(num)];
-        if (type < 0) type = static_cast<signed char>(obj_type(w.doc.data.data(), w.doc.size, *e));
+        if (type < 0) type = static_cast<signed char>(tree_kind(w.doc, *e));
+        if (type == 0) continue;  // nothing a reader takes for a page or a node
         if (type != 1) {
             if (w.visited[static_cast<size_t>(num)]) continue;
             w.visited[static_cast<size_t>(num)] = 1;

@@ -426,9 +426,8 @@ bool make_body_as_read(const Writer &w, size_t index, Body &body) {
 }
 
 // The references of the first top-level /key entry of a dictionary text
-// whose value is an array (a single reference when `array` is false), each
-// naming an object of the table.
-std::vector<int32_t> strict_refs(const Writer &w, const char *text, const char *key, bool array) {
+// whose value is an array (a single reference when `array` is false).
+std::vector<int32_t> strict_refs(const char *text, const char *key, bool array) {
     const auto *b = reinterpret_cast<const unsigned char *>(text);
     const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(text), INT32_MAX));
     std::vector<int32_t> refs;
@@ -441,7 +440,6 @@ std::vector<int32_t> strict_refs(const Writer &w, const char *text, const char *
         collect_refs(b, v, e.value_end, refs);
         break;
     }
-    std::erase_if(refs, [&](int32_t r) { return doc_find_obj(w.doc, r) == nullptr; });
     return refs;
 }
 
@@ -460,14 +458,14 @@ bool write_tree_as_read(const Writer &w, const ObjEntry &e, Body &body) {
     DictText text = repl != nullptr ? copy_text(repl) : obj_dict_text(doc, e);
     if (!text) return true;  // no dictionary: nothing the loader read either
     std::string insert;
-    if (is_root && strict_refs(w, text.get(), "Pages", false) != std::vector<int32_t>{doc.pages_root}) {
+    if (is_root && strict_refs(text.get(), "Pages", false) != std::vector<int32_t>{doc.pages_root}) {
         strip_dict_entries(text.get(), "Pages");
         insert += " /Pages " + std::to_string(doc.pages_root) + ' ' +
                   std::to_string(output_gen(doc, doc.pages_root)) + " R";
     }
     if (is_node) {
         const std::vector<int32_t> &kids = doc.page_nodes[static_cast<size_t>(node)].kids;
-        if (strict_refs(w, text.get(), "Kids", true) != kids) {
+        if (strict_refs(text.get(), "Kids", true) != kids) {
             strip_dict_entries(text.get(), "Kids");
             insert += " /Kids [";
             for (const int32_t k : kids) {
