@@ -1079,6 +1079,10 @@ void walk_pages(PageWalk &w, int32_t root) {
         signed char &type = w.type[static_cast<size_t>(num)];
         if (type < 0) type = static_cast<signed char>(tree_kind(w.doc, *e));
         if (type == 0) continue;  // nothing a reader takes for a page or a node
+        // The root of the tree is a node, or a page that says so: an untyped
+        // leaf is a page only as a kid.
+        if (parent == SIZE_MAX && type == 1 && obj_type(w.doc.data.data(), w.doc.size, *e) != 1)
+            continue;
         if (type != 1) {
             if (w.visited[static_cast<size_t>(num)]) continue;
             w.visited[static_cast<size_t>(num)] = 1;

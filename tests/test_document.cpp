@@ -750,6 +750,7 @@ TEST(DocumentPages, Walk) {
           {5, "(no dictionary)"},
           {6, page}},
          {3, 6}},
+        {"/Pages naming an untyped leaf", {{2, "<< /Title (not a page) >>"}}, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
