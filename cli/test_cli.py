@@ -187,6 +187,27 @@ class Redaction(TempDirTest):
             self.assertEqual(result.stdout, b"")
             self.assertFalse(os.path.exists(out), args)
 
+    def test_a_replaced_output_keeps_its_mode_and_a_new_one_the_default(self):
+        old_mask = os.umask(0o022)
+        self.addCleanup(os.umask, old_mask)
+        kept = self.path("kept.pdf")
+        with open(kept, "wb") as f:
+            f.write(b"an older output")
+        os.chmod(kept, 0o600)
+        fresh = self.path("fresh.pdf")
+        for out in (kept, fresh):
+            done = run("text", SAMPLE, out, "secret")
+            self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(os.stat(kept).st_mode & 0o7777, 0o600)
+        self.assertEqual(os.stat(fresh).st_mode & 0o7777, 0o644)
+
+    def test_a_fifo_is_refused_without_blocking(self):
+        fifo = self.path("pipe.pdf")
+        os.mkfifo(fifo)
+        result = run("count", fifo, "x", timeout=60)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "%s: not a regular file: %s\n" % (fifo, fifo))
+
     def test_output_that_is_the_input_is_refused(self):
         copy = self.path("letter.pdf")
         shutil.copy(SAMPLE, copy)

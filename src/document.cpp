@@ -1014,8 +1014,8 @@ std::vector<int32_t> read_kids(const DictRange &r, int64_t cap) {
     return kids;
 }
 
-// Where a node's kids are read from: its dictionary, with room for at most
-// (its length / 4) + 1024 kids.
+// A node's kids are read from its dictionary, with room for at most (its
+// length / 4) + 1024 of them.
 std::vector<int32_t> node_kids(const Doc &doc, const ObjEntry &e) {
     int64_t cap = kMinKids;
     if (e.compressed) {
@@ -1029,18 +1029,42 @@ std::vector<int32_t> node_kids(const Doc &doc, const ObjEntry &e) {
     return read_kids(r, cap);
 }
 
-// Depth-first walk of the page tree from object `root`: every /Type /Page
-// object reached is appended to the page list, in document order; anything
-// else is a node whose /Kids are followed, each node once. The walk keeps its
-// own stack, so a tree of any depth is walked whole; the visited nodes bound
-// it.
+// True when the dictionary range has /key among its own entries.
+bool has_top_level_key(const DictRange &r, const char *key) {
+    const unsigned char *text = r.bytes + r.start;
+    const int32_t end = r.end - r.start;
+    int32_t pos = dict_entries_start(text, end);
+    DictEntry e;
+    while (pos >= 0 && dict_next_entry(text, end, &pos, &e))
+        if (dict_entry_is(text, e, key)) return true;
+    return false;
+}
+
+// What a kid of the page tree is: 1 a page (/Type /Page, or a dictionary
+// with neither /Type nor /Kids, which readers show as a page too), 2 a node
+// (/Type /Pages, or any other dictionary with /Kids), 0 neither (no
+// dictionary, or a leaf of another type).
+int tree_kind(const Doc &doc, const ObjEntry &e) {
+    const int type = obj_type(doc.data.data(), doc.size, e);
+    if (type != 0) return type;
+    const DictRange r = obj_dict_range(doc, e);
+    if (r.bytes == nullptr) return 0;
+    if (has_top_level_key(r, "Kids")) return 2;
+    return has_top_level_key(r, "Type") ? 0 : 1;
+}
+
+// Depth-first walk of the page tree from object `root`: every page reached
+// is appended to the page list, in document order; every node's /Kids are
+// followed, each node once. The walk keeps its own stack, so a tree of any
+// depth is walked whole; the visited nodes bound it.
 void walk_pages(PageWalk &w, int32_t root) {
     struct Level {
         std::vector<int32_t> kids;
         size_t next = 0;
+        size_t node = SIZE_MAX;  // index in page_nodes of the node they come from
     };
     std::vector<Level> stack;
-    stack.push_back(Level{{root}, 0});
+    stack.push_back(Level{{root}, 0, SIZE_MAX});
     while (!stack.empty()) {
         Level &top = stack.back();
         if (top.next == top.kids.size()) {
@@ -1048,19 +1072,30 @@ void walk_pages(PageWalk &w, int32_t root) {
             continue;
         }
         const int32_t num = top.kids[top.next++];
+        const size_t parent = top.node;
         const ObjEntry *e = walk_find(w, num);
         if (e == nullptr) continue;
         // A node or page listed many times is classified once.
         signed char &type = w.type[static_cast<size_t>(num)];
-        if (type < 0) type = static_cast<signed char>(obj_type(w.doc.data.data(), w.doc.size, *e));
+        if (type < 0) type = static_cast<signed char>(tree_kind(w.doc, *e));
+        if (type == 0) continue;  // nothing a reader takes for a page or a node
+        // The root of the tree is a node, or a page that says so: an untyped
+        // leaf is a page only as a kid.
+        if (parent == SIZE_MAX && type == 1 && obj_type(w.doc.data.data(), w.doc.size, *e) != 1)
+            continue;
+        if (type != 1) {
+            if (w.visited[static_cast<size_t>(num)]) continue;
+            w.visited[static_cast<size_t>(num)] = 1;
+        }
+        if (parent != SIZE_MAX) w.doc.page_nodes[parent].kids.push_back(num);
         if (type == 1) {
             w.doc.pages.push_back(PageRef{num});
             continue;
         }
-        if (w.visited[static_cast<size_t>(num)]) continue;
-        w.visited[static_cast<size_t>(num)] = 1;
+        w.doc.page_nodes.push_back(PageNode{num, {}});
         std::vector<int32_t> kids = node_kids(w.doc, *e);
-        if (!kids.empty()) stack.push_back(Level{std::move(kids), 0});  // `top` is stale now
+        // `top` is stale once the stack grows.
+        if (!kids.empty()) stack.push_back(Level{std::move(kids), 0, w.doc.page_nodes.size() - 1});
     }
 }
 
@@ -1167,6 +1202,7 @@ int load_held(const char *path, Doc &doc) {
 
     const size_t slots = static_cast<size_t>(doc.max_obj_num) + 1;
     PageWalk w{doc, std::vector<unsigned char>(slots, 0), std::vector<signed char>(slots, -1)};
+    doc.pages_root = pages;
     walk_pages(w, pages);
     return 0;
 }

@@ -40,6 +40,12 @@ struct PageRef {
     int32_t num = 0;
 };
 
+// A node of the page tree and the kids the walk took from it, in order.
+struct PageNode {
+    int32_t num = 0;
+    std::vector<int32_t> kids;
+};
+
 struct Doc {
     std::vector<unsigned char> data;  // the whole input file
     int32_t size = 0;                 // file size in bytes (below 2^31)
@@ -55,6 +61,10 @@ struct Doc {
     int32_t root = -1;          // the catalog's object number
     int32_t info = -1;          // the document information object, when in the table
     int32_t max_obj_num = 0;    // largest object number in the table
+    int32_t pages_root = 0;  // where the page tree walk started; 0 for none
+    // The page tree nodes the walk entered, each once, with the kids it took
+    // from each: objects of the table, less the nodes entered before.
+    std::vector<PageNode> page_nodes;
     // Object number -> index in `objs` (-1 for none), max_obj_num + 1 entries;
     // built once the table is final. Empty for a Doc assembled by hand.
     std::vector<int32_t> obj_index;

@@ -125,8 +125,14 @@ struct Writer {
     const unsigned char *file;        // the input bytes
     int32_t size;                     // how many of them
     int32_t last;                     // N, the highest object number of the output
+    // Per page index: the number its new content stream is written under, or
+    // 0. Numbers after the input's highest that some written reference names
+    // are skipped, so that a dangling reference never finds a new stream.
+    std::vector<int32_t> content_num;
+    std::vector<int32_t> named_above;  // numbers above the input's highest that bodies name
     std::vector<int32_t> first;       // number -> index of its first table entry, or -1
     std::vector<int32_t> page_of;     // number -> first changed page index it is, or -1
+    std::vector<int32_t> node;        // number -> its index in doc.page_nodes, or -1
     std::vector<unsigned char> keep;  // number -> written to the output
     std::vector<int32_t> offsets;     // number -> output offset of its header line, or -1
     std::vector<int32_t> gens;        // number -> generation written
@@ -176,10 +182,44 @@ const ObjEntry &entry_of(const Writer &w, int32_t n) {
 
 // The new content stream of page index i, when its number is one of the new ones.
 int32_t new_content_of(const Writer &w, int32_t i) {
+    if (i < 0 || static_cast<size_t>(i) >= w.content_num.size()) return 0;
+    return w.content_num[static_cast<size_t>(i)];
+}
+
+// Numbers the new content streams: each page the plan gives a new number
+// gets, in page order, the next number after the input's highest that no
+// written body names. N grows by the numbers skipped.
+bool number_new_content(Writer &w) {
     const std::vector<int32_t> *nums = w.plan.new_content;
-    if (i < 0 || nums == nullptr || static_cast<size_t>(i) >= nums->size()) return 0;
-    const int32_t c = (*nums)[static_cast<size_t>(i)];
-    return (c > w.doc.max_obj_num && c <= w.last) ? c : 0;
+    std::vector<int32_t> &named = w.named_above;
+    std::sort(named.begin(), named.end());
+    named.erase(std::unique(named.begin(), named.end()), named.end());
+    int64_t next = int64_t{w.doc.max_obj_num} + 1;
+    size_t skip = 0;
+    int64_t last = w.doc.max_obj_num;
+    const size_t count = nums == nullptr ? 0 : nums->size();
+    w.content_num.assign(count, 0);
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t c = (*nums)[i];
+        if (c <= w.doc.max_obj_num || c > w.plan.last_num) continue;
+        while (skip < named.size() && named[skip] < next) ++skip;
+        while (skip < named.size() && named[skip] == next) {
+            ++next;
+            ++skip;
+        }
+        if (next > INT32_MAX - 16) {
+            set_error("%s", kTooLarge);
+            return false;
+        }
+        w.content_num[i] = static_cast<int32_t>(next);
+        last = next++;
+    }
+    w.last = static_cast<int32_t>(std::max<int64_t>(last, w.last));
+    const size_t slots = static_cast<size_t>(w.last) + 1;
+    w.keep.resize(slots, 0);
+    w.offsets.resize(slots, -1);
+    w.gens.resize(slots, 0);
+    return true;
 }
 
 // The bytes of a plain object's body in the file. A dictionary is copied
@@ -306,7 +346,7 @@ bool set_owned(Body &body, DictText text) {
 
 // The body of table entry `index`, by the first case that applies. False
 // (g_err set) when memory runs out or the body alone is too large.
-bool make_body(const Writer &w, size_t index, Body &body) {
+bool make_body_as_read(const Writer &w, size_t index, Body &body) {
     const ObjEntry &e = w.doc.objs[index];
     const int32_t n = e.num;
     const char *repl = replacement(w, n);
@@ -358,6 +398,72 @@ bool make_body(const Writer &w, size_t index, Body &body) {
     return set_owned(body, std::move(dict));
 }
 
+// The references of the first top-level /key entry of a dictionary text
+// whose value is an array (a single reference when `array` is false).
+std::vector<int32_t> strict_refs(const char *text, const char *key, bool array) {
+    const auto *b = reinterpret_cast<const unsigned char *>(text);
+    const int32_t end = static_cast<int32_t>(std::min<size_t>(std::strlen(text), INT32_MAX));
+    std::vector<int32_t> refs;
+    int32_t pos = dict_entries_start(b, end);
+    DictEntry e;
+    while (pos >= 0 && dict_next_entry(b, end, &pos, &e)) {
+        if (!dict_entry_is(b, e, key)) continue;
+        const int32_t v = skip_pdf_ws(b, e.value_end, e.key_end);
+        if (array != (v < e.value_end && b[v] == '[')) continue;
+        collect_refs(b, v, e.value_end, refs);
+        break;
+    }
+    return refs;
+}
+
+// The catalog's /Pages and the /Kids of every page tree node, written as the
+// loader took them when a strict reader would read them otherwise (a damaged
+// reference, stray bytes in an array, a missing kid, a node met twice or a
+// loop): every reader of the output then finds the pages the loader found.
+bool write_tree_as_read(const Writer &w, const ObjEntry &e, Body &body) {
+    const Doc &doc = w.doc;
+    const int32_t n = e.num;
+    const bool is_root = n == doc.root && doc.pages_root > 0;
+    const int32_t node = w.node[static_cast<size_t>(n)];
+    const bool is_node = node >= 0;
+    if (!is_root && !is_node) return true;
+    const char *repl = replacement(w, n);
+    DictText text = repl != nullptr ? copy_text(repl) : obj_dict_text(doc, e);
+    if (!text) return true;  // no dictionary: nothing the loader read either
+    std::string insert;
+    if (is_root && strict_refs(text.get(), "Pages", false) != std::vector<int32_t>{doc.pages_root}) {
+        strip_dict_entries(text.get(), "Pages");
+        insert += " /Pages " + std::to_string(doc.pages_root) + ' ' +
+                  std::to_string(output_gen(doc, doc.pages_root)) + " R";
+    }
+    if (is_node) {
+        const std::vector<int32_t> &kids = doc.page_nodes[static_cast<size_t>(node)].kids;
+        if (strict_refs(text.get(), "Kids", true) != kids) {
+            strip_dict_entries(text.get(), "Kids");
+            insert += " /Kids [";
+            for (const int32_t k : kids) {
+                insert += ' ';
+                insert += std::to_string(k);
+                insert += ' ';
+                insert += std::to_string(output_gen(doc, k));
+                insert += " R";
+            }
+            insert += " ]";
+        }
+    }
+    if (insert.empty()) return true;
+    if (!insert_entry(text, insert.c_str())) return fail(kOutOfMemory);
+    body = Body{};
+    return set_owned(body, std::move(text));
+}
+
+bool make_body(const Writer &w, size_t index, Body &body) {
+    if (!make_body_as_read(w, index, body)) return false;
+    const ObjEntry &e = w.doc.objs[index];
+    if (body.kind != kBodyText || w.page_of[static_cast<size_t>(e.num)] >= 0) return true;
+    return write_tree_as_read(w, e, body);
+}
+
 // ---- What is written ----------------------------------------------------------------
 
 int32_t root_num(const Doc &doc) {
@@ -384,11 +490,24 @@ bool keep_object(Writer &w, int32_t n, std::vector<int32_t> &pending) {
 bool choose_objects(Writer &w) {
     const Doc &doc = w.doc;
     const int32_t root = root_num(doc);
+    std::vector<int32_t> pending, refs;
     if (!writable(w, root)) {
         for (int32_t n = 1; n <= doc.max_obj_num; ++n)
-            if (writable(w, n)) w.keep[static_cast<size_t>(n)] = 1;
+            if (writable(w, n)) {
+                w.keep[static_cast<size_t>(n)] = 1;
+                pending.push_back(n);
+            }
+        // Only the references are wanted: what they name is kept already.
+        for (const int32_t n : pending) {
+            Body body;
+            if (!make_body(w, static_cast<size_t>(w.first[static_cast<size_t>(n)]), body))
+                return false;
+            refs.clear();
+            collect_refs(body.bytes, 0, body.len, refs);
+            for (const int32_t r : refs)
+                if (r > doc.max_obj_num) w.named_above.push_back(r);
+        }
     } else {
-        std::vector<int32_t> pending, refs;
         keep_object(w, root, pending);
         keep_object(w, obj_ref_value(doc, entry_of(w, root), "Pages"), pending);
         // Each node is kept once, so the /Parent walks together stay linear.
@@ -416,9 +535,13 @@ bool choose_objects(Writer &w) {
                 return fail(kTooLarge);
             refs.clear();
             collect_refs(body.bytes, 0, body.len, refs);
-            for (const int32_t r : refs) keep_object(w, r, pending);
+            for (const int32_t r : refs) {
+                if (r > doc.max_obj_num) w.named_above.push_back(r);
+                keep_object(w, r, pending);
+            }
         }
     }
+    if (!number_new_content(w)) return false;
     for (int32_t n = 1; n <= w.doc.max_obj_num; ++n) {
         if (!w.keep[static_cast<size_t>(n)]) continue;
         const int32_t c = new_content_of(w, w.page_of[static_cast<size_t>(n)]);
@@ -586,6 +709,9 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
              {},
              {},
              {},
+             {},
+             {},
+             {},
              {}};
     try {
         w.offsets.assign(slots, -1);
@@ -601,6 +727,11 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
     }
     w.first.assign(slots, -1);
     w.page_of.assign(slots, -1);
+    w.node.assign(slots, -1);
+    for (size_t i = 0; i < doc.page_nodes.size(); ++i) {
+        const int32_t n = doc.page_nodes[i].num;
+        if (n >= 1 && n <= doc.max_obj_num) w.node[static_cast<size_t>(n)] = static_cast<int32_t>(i);
+    }
     w.keep.assign(slots, 0);
     for (size_t i = 0; i < doc.objs.size(); ++i) {
         const ObjEntry &e = doc.objs[i];
@@ -652,7 +783,7 @@ bool keeps_every_page(const Doc &doc, const Buf &out, Doc &written) {
         return false;
     }
     if (pages.size() == doc.pages.size()) return true;
-    set_error("the output file would have %ld pages instead of %ld — no output written",
+    set_error("the output file would hold %ld of the document's %ld pages — no output written",
               static_cast<long>(pages.size()), static_cast<long>(doc.pages.size()));
     return false;
 }

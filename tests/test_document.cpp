@@ -742,6 +742,15 @@ TEST(DocumentPages, Walk) {
           {3, "<< /Type /PageLabel /Kids [4 0 R] >>"},
           {4, page}},
          {4}},
+        // Readers show a leaf dictionary without /Type as a page: so it is one.
+        {"leaf without /Type is a page",
+         {{2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] >>"},
+          {3, "<< /Contents 7 0 R /Resources << /Font << /F1 << /Type /Font >> >> >> >>"},
+          {4, "<< /Type /Font >>"},
+          {5, "(no dictionary)"},
+          {6, page}},
+         {3, 6}},
+        {"/Pages naming an untyped leaf", {{2, "<< /Title (not a page) >>"}}, {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -299,6 +299,68 @@ TEST(WriterReach, AValueThatIsNoDictionaryIsNoPage) {
     EXPECT_EQ(back.doc.pages.size(), 1u);
 }
 
+TEST(WriterReach, AnOutputWithoutEveryPageIsNeverBuilt) {
+    // Whatever leaves a page out of the written page tree, the writer reads
+    // its output back and refuses it, naming the first page it lost.
+    PdfBuilder pdf;
+    pdf.pages(3).xref_table("/Root 1 0 R");
+    struct Case {
+        const char *what;
+        int32_t left_out;
+        const char *replace_num;  // object whose dictionary is replaced, or null
+        const char *replacement;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"a page left out", 4, nullptr, nullptr,
+         "the output file would not keep page 2 (object 4) \xE2\x80\x94 no output written"},
+        {"the last page left out", 5, nullptr, nullptr,
+         "the output file would hold 2 of the document's 3 pages \xE2\x80\x94 no output written"},
+        {"a page that is no page any more", 0, "3", "<< /Type /Pagex /Parent 2 0 R >>",
+         "the output file would not keep page 1 (object 3) \xE2\x80\x94 no output written"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f(pdf.bytes());
+        ASSERT_EQ(f.doc.pages.size(), 3u);
+        if (c.left_out > 0) f.drop[c.left_out] = 1;
+        if (c.replace_num != nullptr) f.replace(std::atoi(c.replace_num), c.replacement);
+        Output out(f);
+        EXPECT_EQ(out.rc, 0);
+        EXPECT_EQ(out.error, c.message);
+        EXPECT_TRUE(out.bytes.empty());
+    }
+}
+
+TEST(WriterReach, ThePageTreeIsWrittenAsTheLoaderReadIt) {
+    // A catalog whose /Pages a strict reader cannot take, a node whose /Kids
+    // holds stray bytes and names a missing object, and a node whose
+    // rewritten dictionary lost its /Kids: each is written with the tree the
+    // loader found, so that every reader of the output finds every page.
+    PdfBuilder pdf;
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 Q >>")
+        .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R5 0 R 99 0 R 6 0 R] /Count 4 >>")
+        .obj(3, "<< /Type /Page /Parent 2 0 R >>")
+        .obj(4, "<< /Type /Page /Parent 2 0 R >>")
+        .obj(5, "<< /Type /Page /Parent 2 0 R >>")
+        .obj(6, "<< /Type /Pages /Parent 2 0 R /Kids [7 0 R] /Count 1 >>")
+        .obj(7, "<< /Type /Page /Parent 6 0 R >>")
+        .xref_table("/Root 1 0 R");
+    Fixture f(pdf.bytes());
+    ASSERT_EQ(f.doc.pages.size(), 4u);
+    f.replace(6, "<< /Type /Pages /Parent 2 0 R /Count 1 >>");
+    Output out(f);
+    ASSERT_EQ(out.rc, 1) << out.error;
+    // The stray "0 Q" stays where it was, as any stray token does.
+    EXPECT_EQ(out.object(1), "1 0 obj\n<< /Type /Catalog 0 Q  /Pages 2 0 R >>\nendobj\n");
+    EXPECT_EQ(out.object(2),
+              "2 0 obj\n<< /Type /Pages /Count 4  /Kids [ 3 0 R 4 0 R 5 0 R 6 0 R ] >>\nendobj\n");
+    EXPECT_EQ(out.object(6),
+              "6 0 obj\n<< /Type /Pages /Parent 2 0 R /Count 1  /Kids [ 7 0 R ] >>\nendobj\n");
+    // Trees that read the same either way are copied as they are.
+    EXPECT_EQ(out.object(3), "3 0 obj\n<< /Type /Page /Parent 2 0 R >>\nendobj\n");
+}
+
 // ---- Bodies --------------------------------------------------------------------------------
 
 TEST(WriterBodies, EachKindOfObject) {
