@@ -192,6 +192,9 @@ int32_t new_content_of(const Writer &w, int32_t i) {
 bool number_new_content(Writer &w) {
     const std::vector<int32_t> *nums = w.plan.new_content;
     std::vector<int32_t> &named = w.named_above;
+    // The copies of forms and images hold their own numbers.
+    if (w.plan.new_streams != nullptr)
+        for (const NewStream &s : *w.plan.new_streams) named.push_back(s.num);
     std::sort(named.begin(), named.end());
     named.erase(std::unique(named.begin(), named.end()), named.end());
     int64_t next = int64_t{w.doc.max_obj_num} + 1;
@@ -411,6 +414,16 @@ std::vector<int32_t> strict_refs(const char *text, const char *key, bool array) 
         const int32_t v = skip_pdf_ws(b, e.value_end, e.key_end);
         if (array != (v < e.value_end && b[v] == '[')) continue;
         collect_refs(b, v, e.value_end, refs);
+        // Anything but references between the brackets (a brace, a stray
+        // byte) makes a strict reader drop the whole value.
+        for (int32_t pos = array ? v + 1 : v;;) {
+            const RefToken t = next_token(b, e.value_end, &pos);
+            if (t.kind == kTokEnd || (array && b[t.start] == ']')) break;
+            if (t.kind != kTokInt && t.kind != kTokR) {
+                refs.assign(1, -1);
+                break;
+            }
+        }
         break;
     }
     return refs;
