@@ -112,9 +112,8 @@ namespace {
 // Offset of the first '>' of the ">>" that brings the nesting depth of the
 // dictionary starting at `pos` back to zero, scanning while pos + 1 < limit.
 // Literal strings and hex strings are skipped whole, so that a '>' closing a
-// hex string never pairs with the dictionary's own '>'; with `comments`, so
-// are comments.
-int32_t dict_close(const unsigned char *bytes, int32_t pos, int32_t limit, bool comments) {
+// hex string never pairs with the dictionary's own '>'.
+int32_t dict_close(const unsigned char *bytes, int32_t pos, int32_t limit) {
     if (pos < 0) return -1;
     int64_t depth = 0;
     int64_t p = pos;
@@ -140,8 +139,6 @@ int32_t dict_close(const unsigned char *bytes, int32_t pos, int32_t limit, bool 
             const int32_t after = literal_string_end(bytes, limit, static_cast<int32_t>(p));
             if (after < 0) return -1;
             p = after;
-        } else if (c == '%' && comments) {
-            p = comment_end(bytes, limit, static_cast<int32_t>(p));
         } else {
             ++p;
         }
@@ -158,7 +155,7 @@ int32_t skip_literal_string(const unsigned char *bytes, int32_t end, int32_t pos
 
 int32_t rd_dict_close(const unsigned char *bytes, int32_t size, int32_t pos, int32_t limit) {
     if (limit > size) limit = size;
-    return dict_close(bytes, pos, limit, false);
+    return dict_close(bytes, pos, limit);
 }
 
 int32_t comment_end(const unsigned char *bytes, int32_t end, int32_t pos) {
@@ -166,15 +163,10 @@ int32_t comment_end(const unsigned char *bytes, int32_t end, int32_t pos) {
     return pos;
 }
 
-int32_t skip_content_dict(const unsigned char *bytes, int32_t end, int32_t pos) {
-    const int32_t close = dict_close(bytes, pos, end, true);
-    return close < 0 ? -1 : close + 2;
-}
-
 int32_t dict_stream_kw(const unsigned char *bytes, int32_t size, int32_t pos) {
     if (pos < 0 || static_cast<int64_t>(pos) + 1 >= size) return -1;
     if (bytes[pos] != '<' || bytes[pos + 1] != '<') return -1;
-    const int32_t close = dict_close(bytes, pos, size, false);
+    const int32_t close = dict_close(bytes, pos, size);
     if (close < 0) return -1;
     const int32_t q = skip_pdf_ws(bytes, size, close + 2);
     return kw_at(bytes, q, size, "stream") ? q : -1;
@@ -187,7 +179,7 @@ int32_t skip_pdf_value(const unsigned char *bytes, int32_t end, int32_t pos) {
     const unsigned char c = bytes[pos];
     if (c == '<') {
         if (static_cast<int64_t>(pos) + 1 < end && bytes[pos + 1] == '<') {
-            const int32_t close = dict_close(bytes, pos, end, false);
+            const int32_t close = dict_close(bytes, pos, end);
             return close < 0 ? -1 : close + 2;
         }
         const void *gt = std::memchr(bytes + pos + 1, '>', static_cast<size_t>(end - pos - 1));

@@ -84,10 +84,6 @@ int32_t rd_dict_close(const unsigned char *bytes, int32_t size, int32_t pos, int
 // Offset of the LF or CR that ends the comment running through `pos`, or
 // `end` when the range ends first.
 int32_t comment_end(const unsigned char *bytes, int32_t end, int32_t pos);
-// Offset just past the ">>" that closes the dictionary whose "<<" is at `pos`
-// inside a content stream, where comments may stand between its entries; -1
-// when it is not closed.
-int32_t skip_content_dict(const unsigned char *bytes, int32_t end, int32_t pos);
 // Offset of the "stream" keyword that follows the dictionary whose "<<" is at
 // `pos` (after PDF whitespace), or -1.
 int32_t dict_stream_kw(const unsigned char *bytes, int32_t size, int32_t pos);
