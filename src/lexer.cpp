@@ -158,32 +158,9 @@ Token lex_next_code(const unsigned char *bytes, int32_t end, int32_t pos, HexRul
 }
 
 double lex_number(const unsigned char *bytes, const Token &token) {
-    int32_t p = token.start;
-    const int32_t end = token.end;
-    bool negative = false;
-    if (p < end && (bytes[p] == '+' || bytes[p] == '-')) {
-        negative = bytes[p] == '-';
-        ++p;
-    }
-    double value = 0;
-    bool digits = false;
-    while (p < end && is_digit(bytes[p])) {
-        value = value * 10.0 + (bytes[p] - '0');
-        digits = true;
-        ++p;
-    }
-    if (p < end && bytes[p] == '.') {
-        ++p;
-        double scale = 1.0;
-        while (p < end && is_digit(bytes[p])) {
-            scale *= 0.1;
-            value += (bytes[p] - '0') * scale;
-            digits = true;
-            ++p;
-        }
-    }
-    if (!digits) return 0;
-    return negative ? -value : value;
+    // The token holds no blank, so the scanner reads exactly its prefix.
+    int32_t pos = token.start;
+    return parse_double_at(bytes, token.end, &pos);
 }
 
 bool lex_integer(const unsigned char *bytes, const Token &token, int64_t *value) {

@@ -96,12 +96,13 @@ int break_between(const ContentTrace &trace, const TraceGlyph &g, const TraceGly
     return 0;
 }
 
-// The column of a character in the dense transition table: printable ASCII
-// and the separator, the characters of nearly every text; -1 for others.
-constexpr size_t kDenseColumns = 129;
+// The column of a character in the dense transition table: the first 256
+// code points (every byte, for automata over bytes) and the separator, the
+// characters of nearly every text; -1 for others.
+constexpr size_t kDenseColumns = 257;
 int search_column(char32_t c) {
-    if (c < 128) return static_cast<int>(c);
-    return c == kSeparator ? 128 : -1;
+    if (c < 256) return static_cast<int>(c);
+    return c == kSeparator ? 256 : -1;
 }
 
 // The automaton's next node from `node` on `c`, through the fail links.
@@ -128,11 +129,7 @@ void run_automaton(const std::u32string &text, const std::vector<uint8_t> *skip,
     for (size_t i = 0; i < text.size(); ++i) {
         if (skip != nullptr && (*skip)[i]) continue;
         taken.push_back(static_cast<int32_t>(i));
-        const int column = search_column(text[i]);
-        if (column >= 0 && !set.dense.empty())
-            node = set.dense[static_cast<size_t>(node) * kDenseColumns + static_cast<size_t>(column)];
-        else
-            node = next_node(set, node, text[i]);
+        node = search_set_next(set, node, text[i]);
         for (int32_t at = set.nodes[static_cast<size_t>(node)].out >= 0 ? node : set.nodes[static_cast<size_t>(node)].report;
              at >= 0; at = set.nodes[static_cast<size_t>(at)].report) {
             const int32_t depth = set.nodes[static_cast<size_t>(at)].depth;
@@ -177,6 +174,19 @@ bool search_pattern_make(const char *text, SearchPattern &out) {
     out.chars = fold_text(decoded);
     if (lead) out.chars.insert(out.chars.begin(), kSeparator);
     return !out.chars.empty();
+}
+
+int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c) {
+    const int column = search_column(c);
+    if (column >= 0 && !set.dense.empty())
+        return set.dense[static_cast<size_t>(node) * kDenseColumns + static_cast<size_t>(column)];
+    return next_node(set, node, c);
+}
+
+void search_set_add_chars(SearchSet &set, std::u32string chars) {
+    SearchPattern p;
+    p.chars = std::move(chars);
+    set.patterns.push_back(std::move(p));
 }
 
 bool search_set_add(SearchSet &set, const char *text) {
@@ -261,7 +271,7 @@ void search_set_build(SearchSet &set) {
     set.dense.assign(set.nodes.size() * kDenseColumns, 0);
     for (size_t node = 0; node < set.nodes.size(); ++node)
         for (size_t col = 0; col < kDenseColumns; ++col) {
-            const char32_t c = col < 128 ? static_cast<char32_t>(col) : kSeparator;
+            const char32_t c = col < 256 ? static_cast<char32_t>(col) : kSeparator;
             set.dense[node * kDenseColumns + col] = next_node(set, static_cast<int32_t>(node), c);
         }
 }

@@ -42,15 +42,22 @@ struct SearchSet {
     std::vector<Node> nodes;
     std::vector<Out> outs;
     std::unordered_map<uint64_t, int32_t> edges;  // (node << 32 | character) -> child
-    // Moves on printable ASCII and the separator, 129 per node (empty for
-    // large automata, which use the edges and fail links).
+    // Moves on the first 256 code points and the separator, 257 per node
+    // (empty for large automata, which use the edges and fail links).
     std::vector<int32_t> dense;
 };
 
 // Adds a search text; false (nothing added) when nothing searchable remains.
 bool search_set_add(SearchSet &set, const char *text);
-// Builds the automaton once every term is added.
+// Adds a term as it is given: its characters compared exactly, the caller
+// having folded them (the byte scan of an output adds bytes).
+void search_set_add_chars(SearchSet &set, std::u32string chars);
+// Builds the automaton once every term is added; every term has at least
+// one character.
 void search_set_build(SearchSet &set);
+// The node after `node` on character `c`. Terms end at the nodes from which
+// `out` (and the chain of `report` links) lists them, `depth` characters long.
+int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c);
 // The fewest letters (characters other than separators) of any term.
 int64_t search_set_fewest_letters(const SearchSet &set);
 

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "api.h"
+#include "textmatch.h"
 
 namespace {
 
@@ -241,149 +242,6 @@ struct UnscannedCursor {
     }
 };
 
-// The terms as one automaton over bytes, ASCII letters folded to lower
-// case: the trie of the terms with its failure links (Aho-Corasick), every
-// node's children sorted by byte, and the root's moves as a full table,
-// since most bytes of an output leave the search at the root.
-struct ByteAutomaton {
-    struct Node {
-        int32_t first_child = 0, child_count = 0;  // into `child_bytes` / `child_nodes`
-        int32_t fail = 0;
-        int32_t out = -1;     // first entry of `outs` for the terms ending here, or -1
-        int32_t report = -1;  // the nearest node on the fail chain with terms, or -1
-        int32_t depth = 0;
-    };
-    struct Out {
-        int32_t term, next;
-    };
-    std::vector<Node> nodes;
-    std::vector<unsigned char> child_bytes;
-    std::vector<int32_t> child_nodes;
-    std::vector<Out> outs;
-    int32_t root_next[256] = {};
-    int32_t longest = 0;
-
-    int32_t child(int32_t node, unsigned char c) const {
-        const Node &n = nodes[static_cast<size_t>(node)];
-        const auto begin = child_bytes.begin() + n.first_child;
-        const auto end = begin + n.child_count;
-        const auto it = std::lower_bound(begin, end, c);
-        return it != end && *it == c ? child_nodes[static_cast<size_t>(it - child_bytes.begin())]
-                                     : -1;
-    }
-
-    int32_t next(int32_t node, unsigned char c) const {
-        while (node != 0) {
-            const int32_t to = child(node, c);
-            if (to >= 0) return to;
-            node = nodes[static_cast<size_t>(node)].fail;
-        }
-        return root_next[c];
-    }
-};
-
-// Builds the automaton of the terms that can occur in `len` bytes. The terms
-// are sorted first, so that the trie grows by walking each term on from
-// where it parts from the one before it, with no lookups.
-void automaton_build(const std::vector<std::string> &terms, int32_t len, ByteAutomaton &a) {
-    std::vector<std::string> lowered(terms.size());
-    std::vector<int32_t> order;
-    size_t letters = 0;
-    for (size_t t = 0; t < terms.size(); ++t) {
-        const std::string &term = terms[t];
-        if (term.empty() || term.size() > static_cast<size_t>(len)) continue;
-        std::string &low = lowered[t];
-        low.resize(term.size());
-        for (size_t k = 0; k < term.size(); ++k)
-            low[k] = static_cast<char>(ascii_lower(static_cast<unsigned char>(term[k])));
-        order.push_back(static_cast<int32_t>(t));
-        letters += term.size();
-        a.longest = std::max(a.longest, static_cast<int32_t>(term.size()));
-    }
-    std::stable_sort(order.begin(), order.end(), [&lowered](int32_t x, int32_t y) {
-        return lowered[static_cast<size_t>(x)] < lowered[static_cast<size_t>(y)];
-    });
-
-    // Nodes are numbered as they are made; each node's children are made in
-    // the order of their bytes.
-    struct Edge {
-        int32_t parent, node;
-        unsigned char c;
-    };
-    std::vector<Edge> edges;
-    edges.reserve(letters);
-    std::vector<int32_t> depth(1, 0);
-    depth.reserve(letters + 1);
-    std::vector<int32_t> ends(terms.size(), -1);
-    std::vector<int32_t> path(1, 0);  // the nodes along the term before, by depth
-    const std::string *before = nullptr;
-    for (const int32_t t : order) {
-        const std::string &term = lowered[static_cast<size_t>(t)];
-        size_t shared = 0;
-        if (before != nullptr)
-            while (shared < before->size() && shared < term.size() &&
-                   (*before)[shared] == term[shared])
-                ++shared;
-        path.resize(shared + 1);
-        for (size_t d = shared; d < term.size(); ++d) {
-            const auto node = static_cast<int32_t>(depth.size());
-            edges.push_back({path[d], node, static_cast<unsigned char>(term[d])});
-            depth.push_back(static_cast<int32_t>(d + 1));
-            path.push_back(node);
-        }
-        ends[static_cast<size_t>(t)] = path[term.size()];
-        before = &term;
-    }
-    lowered = {};
-    const size_t count = depth.size();
-    a.nodes.assign(count, ByteAutomaton::Node{});
-    for (size_t v = 0; v < count; ++v) a.nodes[v].depth = depth[v];
-    // The terms in reverse, so that each node's list runs in the terms' order.
-    for (size_t t = terms.size(); t-- > 0;) {
-        if (ends[t] < 0) continue;
-        ByteAutomaton::Node &n = a.nodes[static_cast<size_t>(ends[t])];
-        a.outs.push_back({static_cast<int32_t>(t), n.out});
-        n.out = static_cast<int32_t>(a.outs.size() - 1);
-    }
-    // The children of each node side by side, still in the order of their bytes.
-    for (const Edge &e : edges) ++a.nodes[static_cast<size_t>(e.parent)].child_count;
-    int32_t first = 0;
-    for (ByteAutomaton::Node &n : a.nodes) {
-        n.first_child = first;
-        first += n.child_count;
-        n.child_count = 0;
-    }
-    a.child_bytes.resize(edges.size());
-    a.child_nodes.resize(edges.size());
-    for (const Edge &e : edges) {
-        ByteAutomaton::Node &p = a.nodes[static_cast<size_t>(e.parent)];
-        const auto k = static_cast<size_t>(p.first_child + p.child_count++);
-        a.child_bytes[k] = e.c;
-        a.child_nodes[k] = e.node;
-    }
-    // Failure links breadth first: a node's link is known before its children's.
-    std::vector<int32_t> queue;
-    queue.reserve(count);
-    const ByteAutomaton::Node &root = a.nodes[0];
-    for (int32_t k = root.first_child; k < root.first_child + root.child_count; ++k) {
-        a.root_next[a.child_bytes[static_cast<size_t>(k)]] = a.child_nodes[static_cast<size_t>(k)];
-        queue.push_back(a.child_nodes[static_cast<size_t>(k)]);
-    }
-    for (size_t q = 0; q < queue.size(); ++q) {
-        const int32_t u = queue[q];
-        const ByteAutomaton::Node un = a.nodes[static_cast<size_t>(u)];
-        for (int32_t k = un.first_child; k < un.first_child + un.child_count; ++k) {
-            const int32_t v = a.child_nodes[static_cast<size_t>(k)];
-            const int32_t f = u == 0 ? 0 : a.next(un.fail, a.child_bytes[static_cast<size_t>(k)]);
-            ByteAutomaton::Node &vn = a.nodes[static_cast<size_t>(v)];
-            vn.fail = f;
-            const ByteAutomaton::Node &fn = a.nodes[static_cast<size_t>(f)];
-            vn.report = fn.out >= 0 ? f : fn.report;
-            queue.push_back(v);
-        }
-    }
-}
-
 }  // namespace
 
 int verify_output(const unsigned char *bytes, int32_t len, const char *search,
@@ -420,20 +278,33 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
                         const std::vector<std::string> &terms,
                         const std::vector<UnscannedRange> &unscanned) {
     if (bytes == nullptr || len <= 0 || terms.empty()) return 1;
-    ByteAutomaton automaton;
+    // The terms that fit in the output, as one automaton over their bytes,
+    // ASCII letters folded; `original` gives each one's place among the terms.
+    SearchSet automaton;
+    std::vector<int32_t> original;
+    int32_t longest = 0;
     UnscannedCursor cursor;
     Before before;
     std::vector<unsigned char> tolerated_at;
     std::vector<int32_t> first(terms.size(), -1);
     try {
-        automaton_build(terms, len, automaton);
-        if (automaton.longest == 0) return 1;
+        for (size_t t = 0; t < terms.size(); ++t) {
+            const std::string &term = terms[t];
+            if (term.empty() || term.size() > static_cast<size_t>(len)) continue;
+            std::u32string chars(term.size(), 0);
+            for (size_t k = 0; k < term.size(); ++k) chars[k] = ascii_lower(static_cast<unsigned char>(term[k]));
+            search_set_add_chars(automaton, std::move(chars));
+            original.push_back(static_cast<int32_t>(t));
+            longest = std::max(longest, static_cast<int32_t>(term.size()));
+        }
+        if (longest == 0) return 1;
+        search_set_build(automaton);
         cursor.ranges = unscanned;
         before.opens.reserve(static_cast<size_t>(kMaxOpen));  // never grows after this
         // The verdicts of the last `longest` positions, enough for the start of
         // any occurrence that ends at the current byte.
         size_t ring = 1;
-        while (ring < static_cast<size_t>(automaton.longest)) ring <<= 1;
+        while (ring < static_cast<size_t>(longest)) ring <<= 1;
         tolerated_at.assign(ring, 0);
     } catch (const std::bad_alloc &) {
         set_error("out of memory checking the output file");
@@ -450,15 +321,15 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
         tolerated_at[static_cast<size_t>(e) & mask] =
             tolerated(before, bytes, len, e, cursor.inside(e)) ? 1 : 0;
         step(before, bytes, e);
-        node = automaton.next(node, ascii_lower(bytes[e]));
-        const ByteAutomaton::Node &here = automaton.nodes[static_cast<size_t>(node)];
+        node = search_set_next(automaton, node, ascii_lower(bytes[e]));
+        const SearchSet::Node &here = automaton.nodes[static_cast<size_t>(node)];
         for (int32_t at = here.out >= 0 ? node : here.report; at >= 0;
              at = automaton.nodes[static_cast<size_t>(at)].report) {
-            const ByteAutomaton::Node &found = automaton.nodes[static_cast<size_t>(at)];
+            const SearchSet::Node &found = automaton.nodes[static_cast<size_t>(at)];
             const int32_t m = e - found.depth + 1;
             if (tolerated_at[static_cast<size_t>(m) & mask]) continue;
             for (int32_t o = found.out; o >= 0; o = automaton.outs[static_cast<size_t>(o)].next) {
-                const int32_t t = automaton.outs[static_cast<size_t>(o)].term;
+                const int32_t t = original[static_cast<size_t>(automaton.outs[static_cast<size_t>(o)].term)];
                 if (first[static_cast<size_t>(t)] >= 0) continue;
                 first[static_cast<size_t>(t)] = m;
                 if (best < 0 || t < best) best = t;
