@@ -12,6 +12,7 @@
 #include <new>
 
 #include "filters.h"
+#include "geometry.h"
 #include "inflate.h"
 #include "syntax.h"
 
@@ -28,26 +29,9 @@ constexpr uint64_t kMaxDeflateRatio = 1032;
 // transformation must not reach a neighbouring row or column.
 constexpr double kCellEpsilon = 1e-9;
 
-// Sets *reason (when asked for) and returns `status`.
-ImageStatus fail(std::string *reason, ImageStatus status, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
-ImageStatus fail(std::string *reason, ImageStatus status, const char *format, ...) {
-    if (reason != nullptr) {
-        char text[256];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        *reason = text;
-    }
-    return status;
-}
 
 // ---- Geometry: which cells a quad meets ----
 
-struct Point {
-    double x, y;
-};
 
 // A convex polygon: a quad clipped by up to six lines gains at most one
 // corner per line.
@@ -190,12 +174,12 @@ bool predictor_usable(const ImageSpec::Parms &p, uint64_t *row_bytes, std::strin
     *row_bytes = 0;
     if (p.predictor == 1) return true;
     if (p.predictor != 2 && !is_png_predictor(p.predictor)) {
-        fail(reason, ImageStatus::kDamaged, "predictor %d cannot be applied", p.predictor);
+        image_fail(reason, ImageStatus::kDamaged, "predictor %d cannot be applied", p.predictor);
         return false;
     }
     *row_bytes = predictor_row_bytes(p);
     if (*row_bytes == 0 || *row_bytes > kMaxDecoded) {
-        fail(reason, ImageStatus::kDamaged,
+        image_fail(reason, ImageStatus::kDamaged,
              "predictor %d cannot be applied to /Colors %d, /BitsPerComponent %d, /Columns %d",
              p.predictor, p.colors, p.bpc, p.columns);
         return false;
@@ -269,7 +253,7 @@ bool unpredict(const ImageSpec::Parms &p, uint64_t row_bytes, unsigned char *buf
         unsigned char *row = buf + out;
         const unsigned char *up = out >= row_bytes ? row - row_bytes : nullptr;
         if (type > 4) {
-            fail(reason, ImageStatus::kDamaged, "a PNG predictor row has the unknown type %d",
+            image_fail(reason, ImageStatus::kDamaged, "a PNG predictor row has the unknown type %d",
                  type);
             return false;
         }
@@ -315,9 +299,9 @@ ImageStatus inflate_between(Stage &stage, const ImageSpec::Parms &parms, uint64_
     uint64_t produced = 0;
     const uint64_t first = std::min(limit, 4 * stage.len + 4096);
     const int rc = inflate_growing(stage.data, stage.len, first, limit, out, &produced);
-    if (rc == -2) return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+    if (rc == -2) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     if (rc != 0)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the /FlateDecode data is corrupt or decodes to more than %llu bytes",
                     static_cast<unsigned long long>(limit));
     if (!unpredict(parms, row_bytes, out.get(), produced, &produced, reason))
@@ -336,23 +320,23 @@ ImageStatus inflate_last(Stage &stage, const ImageSpec::Parms &parms, uint64_t w
     if (!predictor_usable(parms, &row_bytes, reason)) return ImageStatus::kDamaged;
     const uint64_t need = predicted_bytes(parms, row_bytes, wanted);
     if (need / kMaxDeflateRatio > stage.len + 1)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the data is shorter than the declared size: %llu compressed bytes cannot "
                     "hold %llu",
                     static_cast<unsigned long long>(stage.len),
                     static_cast<unsigned long long>(need));
     if (need > kMaxInflate)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the image decodes to %llu bytes, above the 1 GiB that can be decompressed",
                     static_cast<unsigned long long>(need));
     Block out(static_cast<unsigned char *>(std::malloc(need > 0 ? need : 1)));
-    if (!out) return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+    if (!out) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     uint64_t produced = 0;
     const int rc = inflate_decompress(stage.data, stage.len, out.get(), need, &produced);
     if (rc == -2) produced = need;  // full: the rest of the data is not needed
-    if (rc == -1) return fail(reason, ImageStatus::kDamaged, "the /FlateDecode data is corrupt");
+    if (rc == -1) return image_fail(reason, ImageStatus::kDamaged, "the /FlateDecode data is corrupt");
     if (produced < need)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the data is shorter than the declared size (%llu of %llu bytes)",
                     static_cast<unsigned long long>(produced),
                     static_cast<unsigned long long>(need));
@@ -371,9 +355,9 @@ ImageStatus ascii_stage(Stage &stage, FilterKind kind, std::string *reason) {
                                 ? decode_ascii_hex(stage.data, stage.len, out, produced)
                                 : decode_ascii85(stage.data, stage.len, out, produced);
     if (step == FilterStep::out_of_memory)
-        return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+        return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     if (step == FilterStep::bad_data)
-        return fail(reason, ImageStatus::kDamaged, "the data is not valid %s",
+        return image_fail(reason, ImageStatus::kDamaged, "the data is not valid %s",
                     kind == FilterKind::kHex ? "/ASCIIHexDecode" : "/ASCII85Decode");
     stage.held = std::move(out);
     stage.data = stage.held.get();
@@ -450,7 +434,7 @@ ImageStatus deflate_into(const unsigned char *data, uint64_t len, std::vector<ui
                          std::string *reason) {
     z_stream zs{};
     if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK)
-        return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+        return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     out.resize(len / 8 + 4096);
     zs.next_in = const_cast<Bytef *>(data);
     zs.avail_in = static_cast<uInt>(len);
@@ -464,7 +448,7 @@ ImageStatus deflate_into(const unsigned char *data, uint64_t len, std::vector<ui
     }
     out.resize(zs.total_out);
     deflateEnd(&zs);
-    if (rc != Z_STREAM_END) return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+    if (rc != Z_STREAM_END) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     return ImageStatus::kChanged;
 }
 
@@ -474,16 +458,16 @@ ImageStatus redact_raw(const ImageSpec &spec, const uint8_t *data, size_t len,
                        const uint8_t fill_rgb[3], ImageEdit &out, std::string *reason) {
     const int bpc = spec.bpc;
     if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
-        return fail(reason, ImageStatus::kDamaged, "/BitsPerComponent %d is not 1, 2, 4, 8 or 16",
+        return image_fail(reason, ImageStatus::kDamaged, "/BitsPerComponent %d is not 1, 2, 4, 8 or 16",
                     bpc);
     if (spec.width < 1 || spec.height < 1)
-        return fail(reason, ImageStatus::kDamaged, "the image size %d x %d is not positive",
+        return image_fail(reason, ImageStatus::kDamaged, "the image size %d x %d is not positive",
                     spec.width, spec.height);
     if (!image_check_space(spec, reason)) return ImageStatus::kDamaged;
     const uint64_t row_bytes =
         (uint64_t(spec.width) * uint64_t(spec.components) * uint64_t(bpc) + 7) / 8;
     if (row_bytes > kMaxDecoded || row_bytes * uint64_t(spec.height) > kMaxDecoded)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the image (%d x %d pixels of %d x %d bits) decodes to more than 2^31 bytes",
                     spec.width, spec.height, spec.components, bpc);
     const uint64_t size = row_bytes * uint64_t(spec.height);
@@ -513,13 +497,13 @@ ImageStatus redact_raw(const ImageSpec &spec, const uint8_t *data, size_t len,
         if (step != ImageStatus::kChanged) return step;
     }
     if (stage.len < size)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the data is shorter than the declared size (%llu of %llu bytes)",
                     static_cast<unsigned long long>(stage.len),
                     static_cast<unsigned long long>(size));
     if (!stage.held) {  // unfiltered: the caller's bytes are not ours to change
         stage.held.reset(static_cast<unsigned char *>(std::malloc(size)));
-        if (!stage.held) return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+        if (!stage.held) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
         std::memcpy(stage.held.get(), data, size);
     }
 
@@ -565,7 +549,7 @@ bool image_check_space(const ImageSpec &spec, std::string *reason) {
     using Space = ImageSpec::Space;
     if (spec.image_mask) {
         if (spec.components == 1 && spec.bpc == 1) return true;
-        fail(reason, ImageStatus::kDamaged,
+        image_fail(reason, ImageStatus::kDamaged,
              "a stencil mask has 1 component of 1 bit, not %d of %d bits", spec.components,
              spec.bpc);
         return false;
@@ -575,7 +559,7 @@ bool image_check_space(const ImageSpec &spec, std::string *reason) {
     if (spec.space == Space::kRGB) expected = 3;
     if (spec.space == Space::kCMYK) expected = 4;
     if (spec.components >= 1 && spec.components <= 32 && spec.components == expected) return true;
-    fail(reason, ImageStatus::kDamaged, "the colour space does not have %d components",
+    image_fail(reason, ImageStatus::kDamaged, "the colour space does not have %d components",
          spec.components);
     return false;
 }
@@ -632,13 +616,13 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
     using Space = ImageSpec::Space;
     const bool indexed = spec.space == Space::kIndexed && !spec.image_mask;
     if (!spec.decode.empty() && spec.decode.size() != size_t(2 * components)) {
-        fail(reason, ImageStatus::kDamaged, "/Decode has %zu numbers where %d are needed",
+        image_fail(reason, ImageStatus::kDamaged, "/Decode has %zu numbers where %d are needed",
              spec.decode.size(), 2 * components);
         return false;
     }
     for (double d : spec.decode) {
         if (!std::isfinite(d)) {
-            fail(reason, ImageStatus::kDamaged, "/Decode holds a number that is not finite");
+            image_fail(reason, ImageStatus::kDamaged, "/Decode holds a number that is not finite");
             return false;
         }
     }
@@ -662,7 +646,7 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
     if (indexed) {
         const int n = spec.base_components;
         if ((n != 1 && n != 3 && n != 4) || spec.palette.size() < size_t(n)) {
-            fail(reason, ImageStatus::kDamaged,
+            image_fail(reason, ImageStatus::kDamaged,
                  "the /Indexed palette (%zu bytes, %d components) has no entry",
                  spec.palette.size(), n);
             return false;
@@ -711,10 +695,10 @@ ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
             const char *full = nullptr;
             const FilterKind kind = filter_kind(spec.filters[k], &full);
             if (kind == FilterKind::kRefused)
-                return fail(reason, ImageStatus::kUnsupported, "%s", full);
+                return image_fail(reason, ImageStatus::kUnsupported, "%s", full);
             if (kind == FilterKind::kDct) {
                 if (k + 1 != spec.filters.size())
-                    return fail(reason, ImageStatus::kDamaged,
+                    return image_fail(reason, ImageStatus::kDamaged,
                                 "/DCTDecode is followed by another filter");
                 dct = true;
             }
@@ -725,9 +709,21 @@ ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
         return status;
     } catch (const std::bad_alloc &) {
         out = ImageEdit{};
-        return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+        return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     } catch (...) {
         out = ImageEdit{};
-        return fail(reason, ImageStatus::kDamaged, "the image could not be rewritten");
+        return image_fail(reason, ImageStatus::kDamaged, "the image could not be rewritten");
     }
+}
+
+ImageStatus image_fail(std::string *reason, ImageStatus status, const char *format, ...) {
+    if (reason != nullptr) {
+        char text[256];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        *reason = text;
+    }
+    return status;
 }

@@ -95,6 +95,10 @@ ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
 
 // ---- Shared by image.cpp and image_jpeg.cpp ----
 
+// Sets *reason (when asked for) from a printf format and returns `status`.
+ImageStatus image_fail(std::string *reason, ImageStatus status, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 // The cells of a grid laid over the image that the quads meet: in row `row`,
 // the columns [begin, end). Sorted by row, then column; spans never overlap.
 struct ImageCover {

@@ -23,19 +23,6 @@ namespace {
 
 constexpr uint64_t kMaxSamples = uint64_t{1} << 31;  // width x height x components
 
-ImageStatus fail(std::string *reason, ImageStatus status, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
-ImageStatus fail(std::string *reason, ImageStatus status, const char *format, ...) {
-    if (reason != nullptr) {
-        char text[256];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        *reason = text;
-    }
-    return status;
-}
 
 struct JpegComponent {
     int h, v;   // sampling factors, 1..4
@@ -75,29 +62,29 @@ size_t entropy_end(const uint8_t *d, size_t len, size_t pos) {
 
 ImageStatus read_frame(const uint8_t *seg, size_t n, int marker, JpegInfo &info,
                        std::string *reason) {
-    if (info.frame >= 0) return fail(reason, ImageStatus::kDamaged, "the JPEG has two frames");
+    if (info.frame >= 0) return image_fail(reason, ImageStatus::kDamaged, "the JPEG has two frames");
     // Lossless (SOF3, SOF11) and hierarchical (SOF5-7, SOF13-15) frames hold
     // no DCT blocks to edit.
     if (marker == 0xc3 || (marker >= 0xc5 && marker <= 0xc7) || marker == 0xcb || marker >= 0xcd)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the JPEG is lossless or hierarchical (marker 0x%02X), which has no blocks "
                     "to edit",
                     marker);
-    if (n < 6) return fail(reason, ImageStatus::kDamaged, "the JPEG frame header is cut short");
+    if (n < 6) return image_fail(reason, ImageStatus::kDamaged, "the JPEG frame header is cut short");
     info.frame = marker;
     info.precision = seg[0];
     info.height = static_cast<int>(be16(seg + 1));
     info.width = static_cast<int>(be16(seg + 3));
     info.count = seg[5];
     if (info.count < 1 || info.count > 4 || n < 6 + 3 * size_t(info.count))
-        return fail(reason, ImageStatus::kDamaged, "the JPEG frame has %d colour components",
+        return image_fail(reason, ImageStatus::kDamaged, "the JPEG frame has %d colour components",
                     info.count);
     for (int c = 0; c < info.count; ++c) {
         const uint8_t *p = seg + 6 + 3 * c;
         info.comp[c] = {p[1] >> 4, p[1] & 15, p[2]};
         if (info.comp[c].h < 1 || info.comp[c].h > 4 || info.comp[c].v < 1 || info.comp[c].v > 4 ||
             info.comp[c].table > 3)
-            return fail(reason, ImageStatus::kDamaged,
+            return image_fail(reason, ImageStatus::kDamaged,
                         "a JPEG component has sampling %dx%d or table %d", info.comp[c].h,
                         info.comp[c].v, info.comp[c].table);
     }
@@ -110,7 +97,7 @@ ImageStatus read_tables(const uint8_t *seg, size_t n, JpegInfo &info, std::strin
         const int precision = seg[p] >> 4, slot = seg[p] & 15;
         const size_t size = precision == 0 ? 64 : 128;
         if (precision > 1 || slot > 3 || p + 1 + size > n)
-            return fail(reason, ImageStatus::kDamaged, "a JPEG quantisation table is malformed");
+            return image_fail(reason, ImageStatus::kDamaged, "a JPEG quantisation table is malformed");
         // The first value, in zigzag order, is the DC step.
         info.dc_step[slot] = precision == 0 ? seg[p + 1] : static_cast<int>(be16(seg + p + 1));
         p += 1 + size;
@@ -121,7 +108,7 @@ ImageStatus read_tables(const uint8_t *seg, size_t n, JpegInfo &info, std::strin
 // Walks the markers of `d`, filling `info`.
 ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::string *reason) {
     if (len < 4 || d[0] != 0xff || d[1] != 0xd8)
-        return fail(reason, ImageStatus::kDamaged, "the data is not a JPEG (no SOI marker)");
+        return image_fail(reason, ImageStatus::kDamaged, "the data is not a JPEG (no SOI marker)");
     size_t pos = 2;
     for (;;) {
         // Bytes between segments are skipped, then any fill bytes.
@@ -133,7 +120,7 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
         // Markers without a segment (SOI, RSTn, TEM) and stray bytes are dropped.
         if (marker == 0 || marker == 0x01 || marker == 0xd8 || is_rst(marker)) continue;
         if (pos + 2 > len || be16(d + pos) < 2 || pos + be16(d + pos) > len)
-            return fail(reason, ImageStatus::kDamaged,
+            return image_fail(reason, ImageStatus::kDamaged,
                         "a JPEG marker segment (0x%02X) is cut short", marker);
         const size_t start = pos - 2, end = pos + be16(d + pos);
         const uint8_t *seg = d + pos + 2;
@@ -153,7 +140,7 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
             status = read_tables(seg, n, info, reason);
         } else if (marker == 0xda) {  // a scan: its header, then its coded data
             if (info.frame < 0)
-                return fail(reason, ImageStatus::kDamaged, "a JPEG scan comes before the frame");
+                return image_fail(reason, ImageStatus::kDamaged, "a JPEG scan comes before the frame");
             ++info.scans;
             pos = entropy_end(d, len, pos);
             info.kept.push_back({start, pos});
@@ -163,17 +150,17 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
         info.kept.push_back({start, end});
     }
     if (info.frame < 0 || info.scans == 0)
-        return fail(reason, ImageStatus::kDamaged, "the JPEG has no %s",
+        return image_fail(reason, ImageStatus::kDamaged, "the JPEG has no %s",
                     info.frame < 0 ? "frame" : "scan");
     if (info.precision != 8)
-        return fail(reason, ImageStatus::kDamaged, "the JPEG has %d-bit samples, not 8",
+        return image_fail(reason, ImageStatus::kDamaged, "the JPEG has %d-bit samples, not 8",
                     info.precision);
     if (info.width < 1 || info.height < 1)
-        return fail(reason, ImageStatus::kDamaged, "the JPEG frame is %d x %d", info.width,
+        return image_fail(reason, ImageStatus::kDamaged, "the JPEG frame is %d x %d", info.width,
                     info.height);
     for (int c = 0; c < info.count; ++c)
         if (info.dc_step[info.comp[c].table] < 1)
-            return fail(reason, ImageStatus::kDamaged, "the JPEG lacks quantisation table %d",
+            return image_fail(reason, ImageStatus::kDamaged, "the JPEG lacks quantisation table %d",
                         info.comp[c].table);
     return ImageStatus::kChanged;
 }
@@ -267,17 +254,17 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
                               ImageFill fill, const uint8_t fill_rgb[3], ImageEdit &out,
                               std::string *reason) {
     if (spec.image_mask)
-        return fail(reason, ImageStatus::kDamaged, "a stencil mask cannot be JPEG data");
+        return image_fail(reason, ImageStatus::kDamaged, "a stencil mask cannot be JPEG data");
     JpegInfo info;
     ImageStatus status = read_markers(jpeg, len, info, reason);
     if (status != ImageStatus::kChanged) return status;
     if (!image_check_space(spec, reason)) return ImageStatus::kDamaged;
     if (spec.components != info.count)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the components do not match: %d in the JPEG, %d in the colour space",
                     info.count, spec.components);
     if (uint64_t(info.width) * uint64_t(info.height) * uint64_t(info.count) > kMaxSamples)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the JPEG (%d x %d pixels of %d components) decodes to more than 2^31 bytes",
                     info.width, info.height, info.count);
 
@@ -304,7 +291,7 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
     }
     // Huffman coding spends at least one bit on every block.
     if (info.frame < 0xc8 && blocks > 8 * uint64_t(len) + 64)
-        return fail(reason, ImageStatus::kDamaged,
+        return image_fail(reason, ImageStatus::kDamaged,
                     "the JPEG data (%zu bytes) is too short for %llu blocks", len,
                     static_cast<unsigned long long>(blocks));
     if (!any) return ImageStatus::kUntouched;
@@ -333,7 +320,7 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
 
     TjHandle handle;
     handle.h = tjInitTransform();
-    if (handle.h == nullptr) return fail(reason, ImageStatus::kOutOfMemory, "out of memory");
+    if (handle.h == nullptr) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     tjtransform transform{};
     transform.op = TJXOP_NONE;
     // A progressive JPEG stays progressive.
@@ -347,7 +334,7 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
     // blocks it would fill in are not the image's own.
     if (tjTransform(handle.h, rebuilt.data(), rebuilt.size(), 1, &result.p, &result_len, &transform,
                     TJFLAG_STOPONWARNING) != 0)
-        return fail(reason, ImageStatus::kDamaged, "the JPEG data cannot be read (%s)",
+        return image_fail(reason, ImageStatus::kDamaged, "the JPEG data cannot be read (%s)",
                     tjGetErrorStr2(handle.h));
     out.data.assign(result.p, result.p + result_len);
     out.filters = {"DCTDecode"};
