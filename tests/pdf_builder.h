@@ -22,6 +22,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -39,6 +41,12 @@ inline std::string zlib_compress(const std::string &data, int level = Z_BEST_COM
         throw std::runtime_error("zlib compress2 failed");
     out.resize(len);
     return out;
+}
+
+// The bytes of the file at `path` (empty when it cannot be read).
+inline std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A file in the temporary directory holding the given bytes, removed when the

@@ -21,11 +21,7 @@ namespace {
 
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using pdftest::read_file;
 
 // One redaction call on `bytes`; the output, when written, is loaded again.
 struct Redaction {

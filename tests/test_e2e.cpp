@@ -24,17 +24,13 @@ namespace {
 
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
+using pdftest::read_file;
 
 std::string fixture(const std::string &name) {
     return std::string(INKVEIL_FIXTURES) + "/" + name;
 }
 
 const std::string kLetter = fixture("../../samples/letter.pdf");
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bool file_exists(const std::string &path) {
     std::error_code ec;

@@ -21,11 +21,7 @@ namespace {
 
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using pdftest::read_file;
 
 // Two pages of 12-point Helvetica: "Jane" three times (twice on page 1),
 // "4929" once on page 2.

@@ -20,11 +20,7 @@ namespace {
 
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using pdftest::read_file;
 
 bool file_exists(const std::string &path) {
     std::error_code ec;

@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
+using pdftest::read_file;
 
 constexpr char kFree[] = "0000000000 00000 f \n";
 
@@ -124,11 +125,6 @@ struct Output {
     }
     std::string trailer() const { return bytes.substr(bytes.rfind("trailer\n")); }
 };
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The output loaded again, for the facts a reader takes from it.
 struct Reloaded {
