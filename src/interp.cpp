@@ -403,11 +403,14 @@ int32_t op_image_data(Interp &in, const Token &id) {
     image.dict_end = id.start;
     image.data_start = id.end < in.len ? id.end + 1 : in.len;  // one blank follows ID
     image.ctm = in.gs.ctm;
-    const int32_t end = lex_inline_image_end(in.b, in.len, id.end);
+    // Once an image has found no EI, none follows a later ID either: the
+    // data is not searched again, so that many open images stay linear.
+    const int32_t end =
+        in.trace.open_images.empty() ? lex_inline_image_end(in.b, in.len, id.end) : -1;
     if (end < 0) {
         // Without an end the rest is read as content: whatever it shows is
         // still found.
-        in.trace.image_open = true;
+        in.trace.open_images.push_back(id.end);
         return id.end;
     }
     image.end = end;

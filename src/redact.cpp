@@ -616,6 +616,10 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
     // ignore it anyway.
     if (wrap)
         for (const int32_t q : trace.stray_restores) edits.push_back({q, q + 1, " "});
+    // An inline image without EI is closed right after its ID, so that what
+    // follows stays content, as it was read, and the boxes are not image data.
+    if (paint)
+        for (const int32_t id_end : trace.open_images) edits.push_back({id_end, id_end, "\nEI\n"});
     const auto before = [](const ContentEdit &a, const ContentEdit &b) {
         return a.start < b.start || (a.start == b.start && a.end < b.end);
     };
@@ -631,7 +635,6 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
     if (len > pos) buf_append(out, content + pos, static_cast<uint64_t>(len - pos));
     if (paint) {
         std::string tail = trace.closers;
-        if (trace.image_open) tail += "\nEI";
         if (trace.in_text) tail += "\nET";
         if (wrap)
             for (int64_t k = 0; k <= trace.q_depth; ++k) tail += "\nQ";

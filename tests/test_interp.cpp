@@ -104,26 +104,27 @@ TEST(Interp, WhatIsOpenAtTheEnd) {
         const char *content;
         const char *closers;
         bool in_text;
-        bool image_open;
+        size_t open_images;
         int q_depth;
     };
     const Case cases[] = {
-        {"BT (abc) Tj ET", "", false, false, 0},
-        {"q q BT (abc) Tj", "", true, false, 2},
-        {"BT (ab(c", "\n))", true, false, 0},
-        {"(ab\\", "\n)", false, false, 0},
-        {"<41", "\n>", false, false, 0},
-        {"[(a) (b", "\n)]", false, false, 0},
-        {"/P <</MCID 0 /Alt (x", "\n)>>", false, false, 0},
-        {"/P <</A <</B <41", "\n>>>>>", false, false, 0},
-        {"BI /W 1 ID \x01", "", false, true, 0},
+        {"BT (abc) Tj ET", "", false, 0, 0},
+        {"q q BT (abc) Tj", "", true, 0, 2},
+        {"BT (ab(c", "\n))", true, 0, 0},
+        {"(ab\\", "\n)", false, 0, 0},
+        {"<41", "\n>", false, 0, 0},
+        {"[(a) (b", "\n)]", false, 0, 0},
+        {"/P <</MCID 0 /Alt (x", "\n)>>", false, 0, 0},
+        {"/P <</A <</B <41", "\n>>>>>", false, 0, 0},
+        {"BI /W 1 ID \x01", "", false, 1, 0},
+        {"BI ID \x01 EI BI ID E\nBI ID E", "", false, 2, 0},
     };
     for (const Case &c : cases) {
         FontCache fonts;
         const ContentTrace t = interpret(c.content, fonts);
         EXPECT_EQ(t.closers, c.closers) << c.content;
         EXPECT_EQ(t.in_text, c.in_text) << c.content;
-        EXPECT_EQ(t.image_open, c.image_open) << c.content;
+        EXPECT_EQ(t.open_images.size(), c.open_images) << c.content;
         EXPECT_EQ(t.q_depth, c.q_depth) << c.content;
     }
 }

@@ -155,7 +155,10 @@ TEST(RedactContent, ThePaintedBlockIsReadAsOperatorsWhateverTheEndState) {
         {"<41", "<41", "\n>", 1},
         {"/P <</MCID 0 /Alt (x", "/P <</MCID 0 /Alt (x", "\n)>>", 1},
         {"BT (a) Tj % a comment", "BT ( ) Tj % a comment", "\nET", 1},
-        {"BI /W 1 ID \x01", "BI /W 1 ID \x01", "\nEI", 1},
+        // An image without EI is closed after its ID: what follows stays
+        // content, as it was read.
+        {"BI /W 1 ID \x01", "BI /W 1 ID\nEI\n \x01", "", 1},
+        {"BT BI ID(abc) Tj", "BT BI ID\nEI\n( bc) Tj", "\nET", 1},
     };
     for (const Case &c : cases) {
         auto r = redact(c.content, nullptr, {{1, 0, 0, 1, 1}});
