@@ -496,8 +496,9 @@ void run_operator(Interp &in, const Token &t) {
         set_text_matrix(in, Matrix{});
         in.trace.in_text = true;
     } else if (is("ET")) {
+        // The text matrix outlives ET: a show before the next BT goes on from
+        // the pen, so the last show's advance still counts.
         in.trace.in_text = false;
-        in.last_show = -1;
     } else if (is("Do")) {
         op_do(in);
     } else if (is("BMC")) {
