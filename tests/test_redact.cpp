@@ -155,6 +155,8 @@ TEST(RedactContent, ThePaintedBlockIsReadAsOperatorsWhateverTheEndState) {
         {"<41", "<41", "\n>", 1},
         {"/P <</MCID 0 /Alt (x", "/P <</MCID 0 /Alt (x", "\n)>>", 1},
         {"BT (a) Tj % a comment", "BT ( ) Tj % a comment", "\nET", 1},
+        // A blanked parenthesis leaves the one that balanced it escaped.
+        {"BT ((ab)) Tj ET", "BT [( ab\\))] TJ ET", "", 1},
         // An image without EI is closed after its ID: what follows stays
         // content, as it was read.
         {"BI /W 1 ID \x01", "BI /W 1 ID\nEI\n \x01", "", 1},
