@@ -82,6 +82,20 @@ TEST(Interp, FontsComeFromTheResourcesByTheTfOperandOnly) {
     EXPECT_EQ(t.ops[1].font, t.ops[0].font);
 }
 
+TEST(Interp, FontResourcesWithNumbersOutOfRangeFallBack) {
+    // A reference to an object number no table can hold names no object;
+    // /Differences codes far out of range name nothing.
+    PageFixture page("BT /F1 10 Tf (M) Tj /F2 10 Tf (MA) Tj ET", "/Font << /F1 99999999999 0 R /F2 10 0 R >>",
+                     {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman"
+                                 " /Encoding << /Differences [55240555524055555552 /A -3 /B] >> >>")});
+    ASSERT_TRUE(page.loaded);
+    FontCache fonts;
+    const ContentTrace t = page.trace(fonts);
+    ASSERT_EQ(t.glyphs.size(), 3u);
+    EXPECT_NEAR(origin(t, 1).x, 5, 1e-6);     // 0.5 em: no font
+    EXPECT_NEAR(origin(t, 2).x, 13.89, 1e-6);  // Times-Roman M, as its encoding has it
+}
+
 TEST(Interp, RecordsImagesFormsSpansAndStrayRestores) {
     FontCache fonts;
     const ContentTrace t = interpret(
