@@ -1,6 +1,7 @@
 // Fuzz target: text through fonts. The input becomes a one-page PDF whose
 // page (or a Form XObject it draws twice) shows the fuzzed content with font
-// /F1, one of four kinds chosen by the first byte:
+// /F1, one of four kinds chosen by the low bits of the first byte (its other
+// bits are the Flags below):
 //
 //   0  a simple Type 1 font with /Widths and /Encoding /Differences
 //   1  a TrueType subset with /Widths and a ToUnicode CMap
@@ -15,7 +16,8 @@
 // in region mode, and through whole jobs. What must hold:
 //   - a rewritten stream, read back with the same resources, shows as many
 //     glyphs as the original, each with its own code or its font's blank
-//     code, at the same place (blanking keeps the layout);
+//     code, and those that still draw stand where they stood (blanking
+//     keeps the layout);
 //   - in region mode, no glyph whose origin lies inside the region keeps a
 //     code that draws something;
 //   - a job that fails says why; one that succeeds writes an output that
