@@ -149,7 +149,8 @@ void apply_differences(const PdfObj *diffs, SimpleNames &sn) {
     int64_t code = -1;
     for (const PdfObj &item : diffs->items) {
         if (item.kind == ObjKind::kNumber) {
-            code = std::isfinite(item.num) ? static_cast<int64_t>(item.num) : -1;
+            // Codes past 255 name nothing; the cap keeps the conversion defined.
+            code = item.num >= 0 && item.num < 65536 ? static_cast<int64_t>(item.num) : -1;
         } else if (item.kind == ObjKind::kName && code >= 0) {
             if (code < 256) {
                 sn.names[code] = item.str;

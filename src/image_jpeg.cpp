@@ -289,11 +289,15 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
                     cover[c]);
         any = any || !cover[c].empty();
     }
-    // Huffman coding spends at least one bit on every block.
-    if (info.frame < 0xc8 && blocks > 8 * uint64_t(len) + 64)
+    // Huffman coding spends at least one bit on every block. Arithmetic
+    // coding spends less on flat blocks, but a JPEG that claims more than 64
+    // blocks per bit of data is taken for damaged rather than transformed,
+    // which would cost time and memory out of all proportion to its bytes.
+    const uint64_t blocks_per_byte = info.frame < 0xc8 ? 8 : 512;
+    if (blocks > blocks_per_byte * uint64_t(len) + 64)
         return image_fail(reason, ImageStatus::kDamaged,
-                    "the JPEG data (%zu bytes) is too short for %llu blocks", len,
-                    static_cast<unsigned long long>(blocks));
+                          "the JPEG data (%zu bytes) is too short for %llu blocks", len,
+                          static_cast<unsigned long long>(blocks));
     if (!any) return ImageStatus::kUntouched;
 
     std::vector<uint32_t> samples;

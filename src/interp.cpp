@@ -403,11 +403,14 @@ int32_t op_image_data(Interp &in, const Token &id) {
     image.dict_end = id.start;
     image.data_start = id.end < in.len ? id.end + 1 : in.len;  // one blank follows ID
     image.ctm = in.gs.ctm;
-    const int32_t end = lex_inline_image_end(in.b, in.len, id.end);
+    // Once an image has found no EI, none follows a later ID either: the
+    // data is not searched again, so that many open images stay linear.
+    const int32_t end =
+        in.trace.open_images.empty() ? lex_inline_image_end(in.b, in.len, id.end) : -1;
     if (end < 0) {
         // Without an end the rest is read as content: whatever it shows is
         // still found.
-        in.trace.image_open = true;
+        in.trace.open_images.push_back(id.end);
         return id.end;
     }
     image.end = end;
@@ -493,8 +496,9 @@ void run_operator(Interp &in, const Token &t) {
         set_text_matrix(in, Matrix{});
         in.trace.in_text = true;
     } else if (is("ET")) {
+        // The text matrix outlives ET: a show before the next BT goes on from
+        // the pen, so the last show's advance still counts.
         in.trace.in_text = false;
-        in.last_show = -1;
     } else if (is("Do")) {
         op_do(in);
     } else if (is("BMC")) {

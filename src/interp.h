@@ -96,7 +96,9 @@ struct ContentTrace {
     std::vector<int32_t> stray_restores;  // Q operators with no q to restore
     // At the end of the content: what the appended text must close first.
     std::string closers;     // open strings, hex strings, dictionaries and arrays
-    bool image_open = false;  // an inline image whose EI never came
+    // Inline images whose EI never came: just past their ID. What follows
+    // is read as content.
+    std::vector<int32_t> open_images;
     bool in_text = false;     // BT without ET
     int32_t q_depth = 0;      // q without Q
 };

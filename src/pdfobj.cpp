@@ -60,6 +60,8 @@ void parse_value(const unsigned char *bytes, int32_t end, const Token &t, int32_
             if (is_whole_number(bytes, t) &&
                 reference_follows(bytes, end, t.end, &after, &out.gen)) {
                 out.kind = ObjKind::kRef;
+                // A number no object can have names none, as object 0 does.
+                if (out.num > INT32_MAX) out.num = 0;
                 *pos = after;
             }
             break;

@@ -480,6 +480,36 @@ void blank_in_place(const unsigned char *b, const GlyphSource &g, const Font &fo
     add(std::move(text));
 }
 
+// Whether the parentheses written bare in a literal string that glyphs keep
+// stop balancing one another once the blanked glyphs are gone: blanked in
+// place, the string would then close early or never.
+bool kept_parens_unbalanced(const unsigned char *b, const std::vector<Token> &strings,
+                            const std::vector<GlyphSource> &sources, const StreamDecision &d,
+                            int32_t first) {
+    size_t k = 0;
+    for (const Token &t : strings) {
+        int64_t depth = 0;
+        bool broken = false, blanked = false;
+        for (; k < sources.size() && sources[k].start < t.end; ++k) {
+            if (t.kind != Tok::kString) continue;
+            if (d.blank[static_cast<size_t>(first) + k]) {
+                blanked = true;
+                continue;
+            }
+            for (int32_t i = sources[k].start; i < sources[k].end; ++i) {
+                if (b[i] == '\\')
+                    ++i;
+                else if (b[i] == '(')
+                    ++depth;
+                else if (b[i] == ')' && --depth < 0)
+                    broken = true;
+            }
+        }
+        if (blanked && (broken || depth != 0)) return true;
+    }
+    return false;
+}
+
 void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
              const StreamDecision &d, const ShowOp &op, std::vector<ContentEdit> &edits) {
     bool any = false;
@@ -494,7 +524,8 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
     if (sources.size() != static_cast<size_t>(op.glyph_count)) return;  // never: the same decoding
     auto source = [&](int32_t gi) { return sources[static_cast<size_t>(gi - first)]; };
     int32_t gi = first;
-    if (!plan.rebuild) {
+    // A rebuilt string escapes every parenthesis it keeps.
+    if (!plan.rebuild && !kept_parens_unbalanced(b, strings, sources, d, first)) {
         for (const Token &t : strings)
             for (; gi < end && source(gi).start < t.end; ++gi)
                 if (d.blank[static_cast<size_t>(gi)])
@@ -616,6 +647,10 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
     // ignore it anyway.
     if (wrap)
         for (const int32_t q : trace.stray_restores) edits.push_back({q, q + 1, " "});
+    // An inline image without EI is closed right after its ID, so that what
+    // follows stays content, as it was read, and the boxes are not image data.
+    if (paint)
+        for (const int32_t id_end : trace.open_images) edits.push_back({id_end, id_end, "\nEI\n"});
     const auto before = [](const ContentEdit &a, const ContentEdit &b) {
         return a.start < b.start || (a.start == b.start && a.end < b.end);
     };
@@ -631,7 +666,6 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
     if (len > pos) buf_append(out, content + pos, static_cast<uint64_t>(len - pos));
     if (paint) {
         std::string tail = trace.closers;
-        if (trace.image_open) tail += "\nEI";
         if (trace.in_text) tail += "\nET";
         if (wrap)
             for (int64_t k = 0; k <= trace.q_depth; ++k) tail += "\nQ";

@@ -28,6 +28,10 @@ namespace {
 // Showings of forms walked in one call before the call gives up: forms that
 // draw each other many times over would otherwise cost exponential time.
 constexpr int64_t kMaxShowings = 1000000;
+// Glyphs and boxes handled showing by showing, summed over the call: a form
+// with many glyphs drawn many times would otherwise cost time in the product
+// of the two, beyond any multiple of the file's size.
+constexpr int64_t kMaxShowingWork = 32000000;
 
 // A form as the walk reads it: decoded and interpreted once per call.
 struct FormEntry {
@@ -78,6 +82,7 @@ struct Walker {
     std::map<std::string, int32_t> variants{};       // a rewritten showing -> its copy
     int32_t next_num = 0;
     int64_t showings = 0;
+    int64_t showing_work = 0;  // what the showings handled: see kMaxShowingWork
     int page = 0;  // 1-based number of the page being walked
     bool regions_on_page = false;
     std::vector<Quad> page_boxes{};  // every box painted on the page, in page space
@@ -197,11 +202,21 @@ void keep_props(Walker &w, const StreamDecision &d) {
     w.res.props_objects.insert(w.res.props_objects.end(), d.props_objects.begin(), d.props_objects.end());
 }
 
-int count_showing(Walker &w) {
-    if (++w.showings <= kMaxShowings) return 1;
-    set_error("page %d draws forms more than %ld times, which this engine cannot redact — nothing written",
-              w.page, static_cast<long>(kMaxShowings));
-    return -1;
+// One more showing of a form, which handles `work` glyphs or boxes.
+int count_showing(Walker &w, size_t work) {
+    w.showing_work += 1 + static_cast<int64_t>(std::min<size_t>(work, kMaxShowingWork));
+    if (++w.showings > kMaxShowings) {
+        set_error("page %d draws forms more than %ld times, which this engine cannot redact — nothing written",
+                  w.page, static_cast<long>(kMaxShowings));
+        return -1;
+    }
+    if (w.showing_work > kMaxShowingWork) {
+        set_error("the forms drawn up to page %d hold more than %ld glyphs over all their showings, which this "
+                  "engine cannot redact — nothing written",
+                  w.page, static_cast<long>(kMaxShowingWork));
+        return -1;
+    }
+    return 1;
 }
 
 // The text decision of form `f`, made once per call.
@@ -299,7 +314,7 @@ int collect_form_boxes(Walker &w, const ContentTrace &trace, const PdfObj &resou
         if (form_flags(w, use.num, res) < 0) return -1;
         const FormEntry &f = w.forms[use.num];
         if (f.state != FormEntry::kForm || f.boxes_below <= 0) continue;
-        if (count_showing(w) < 0) return -1;
+        if (count_showing(w, f.text.boxes.size()) < 0) return -1;
         const Matrix to_page = mat_mul(mat_mul(f.matrix, use.ctm), s.to_page);
         for (const PaintBox &b : f.text.boxes) {
             Quad q;
@@ -636,7 +651,7 @@ int walk_forms(Walker &w, Frame &root) {
             if (f.state != FormEntry::kForm || f.active) continue;
             const bool in_place = fr.in_place || !per_showing(w, f);
             if (in_place && f.done_in_place) continue;  // the Do keeps its name
-            if (!in_place && count_showing(w) < 0) return -1;
+            if (!in_place && count_showing(w, f.trace.glyphs.size()) < 0) return -1;
             f.active = true;
             Frame child;
             child.form = use.num;

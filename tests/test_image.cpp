@@ -618,6 +618,18 @@ TEST(ImageDamaged, EachFaultIsReported) {
         ImageSpec after = dct;
         after.filters = {"DCTDecode", "FlateDecode"};
         cases.push_back({"JPEG followed by a filter", after, jpeg, "DCTDecode"});
+        // Arithmetic coding spends less than a bit on a flat block, but a
+        // few hundred bytes do not hold 40000 x 40000 pixels.
+        Bytes huge = jpeg;
+        for (size_t i = 0; i + 9 < huge.size(); ++i) {
+            if (huge[i] == 0xff && huge[i + 1] == 0xc0) {
+                huge[i + 1] = 0xc9;
+                huge[i + 5] = huge[i + 7] = 40000 >> 8;
+                huge[i + 6] = huge[i + 8] = 40000 & 0xff;
+                break;
+            }
+        }
+        cases.push_back({"JPEG: arithmetic coding of more blocks than its bytes hold", dct, huge, "too short"});
     }
 
     for (const Case &c : cases) {

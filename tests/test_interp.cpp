@@ -82,6 +82,20 @@ TEST(Interp, FontsComeFromTheResourcesByTheTfOperandOnly) {
     EXPECT_EQ(t.ops[1].font, t.ops[0].font);
 }
 
+TEST(Interp, FontResourcesWithNumbersOutOfRangeFallBack) {
+    // A reference to an object number no table can hold names no object;
+    // /Differences codes far out of range name nothing.
+    PageFixture page("BT /F1 10 Tf (M) Tj /F2 10 Tf (MA) Tj ET", "/Font << /F1 99999999999 0 R /F2 10 0 R >>",
+                     {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman"
+                                 " /Encoding << /Differences [55240555524055555552 /A -3 /B] >> >>")});
+    ASSERT_TRUE(page.loaded);
+    FontCache fonts;
+    const ContentTrace t = page.trace(fonts);
+    ASSERT_EQ(t.glyphs.size(), 3u);
+    EXPECT_NEAR(origin(t, 1).x, 5, 1e-6);     // 0.5 em: no font
+    EXPECT_NEAR(origin(t, 2).x, 13.89, 1e-6);  // Times-Roman M, as its encoding has it
+}
+
 TEST(Interp, RecordsImagesFormsSpansAndStrayRestores) {
     FontCache fonts;
     const ContentTrace t = interpret(
@@ -104,26 +118,27 @@ TEST(Interp, WhatIsOpenAtTheEnd) {
         const char *content;
         const char *closers;
         bool in_text;
-        bool image_open;
+        size_t open_images;
         int q_depth;
     };
     const Case cases[] = {
-        {"BT (abc) Tj ET", "", false, false, 0},
-        {"q q BT (abc) Tj", "", true, false, 2},
-        {"BT (ab(c", "\n))", true, false, 0},
-        {"(ab\\", "\n)", false, false, 0},
-        {"<41", "\n>", false, false, 0},
-        {"[(a) (b", "\n)]", false, false, 0},
-        {"/P <</MCID 0 /Alt (x", "\n)>>", false, false, 0},
-        {"/P <</A <</B <41", "\n>>>>>", false, false, 0},
-        {"BI /W 1 ID \x01", "", false, true, 0},
+        {"BT (abc) Tj ET", "", false, 0, 0},
+        {"q q BT (abc) Tj", "", true, 0, 2},
+        {"BT (ab(c", "\n))", true, 0, 0},
+        {"(ab\\", "\n)", false, 0, 0},
+        {"<41", "\n>", false, 0, 0},
+        {"[(a) (b", "\n)]", false, 0, 0},
+        {"/P <</MCID 0 /Alt (x", "\n)>>", false, 0, 0},
+        {"/P <</A <</B <41", "\n>>>>>", false, 0, 0},
+        {"BI /W 1 ID \x01", "", false, 1, 0},
+        {"BI ID \x01 EI BI ID E\nBI ID E", "", false, 2, 0},
     };
     for (const Case &c : cases) {
         FontCache fonts;
         const ContentTrace t = interpret(c.content, fonts);
         EXPECT_EQ(t.closers, c.closers) << c.content;
         EXPECT_EQ(t.in_text, c.in_text) << c.content;
-        EXPECT_EQ(t.image_open, c.image_open) << c.content;
+        EXPECT_EQ(t.open_images.size(), c.open_images) << c.content;
         EXPECT_EQ(t.q_depth, c.q_depth) << c.content;
     }
 }

@@ -155,7 +155,12 @@ TEST(RedactContent, ThePaintedBlockIsReadAsOperatorsWhateverTheEndState) {
         {"<41", "<41", "\n>", 1},
         {"/P <</MCID 0 /Alt (x", "/P <</MCID 0 /Alt (x", "\n)>>", 1},
         {"BT (a) Tj % a comment", "BT ( ) Tj % a comment", "\nET", 1},
-        {"BI /W 1 ID \x01", "BI /W 1 ID \x01", "\nEI", 1},
+        // A blanked parenthesis leaves the one that balanced it escaped.
+        {"BT ((ab)) Tj ET", "BT [( ab\\))] TJ ET", "", 1},
+        // An image without EI is closed after its ID: what follows stays
+        // content, as it was read.
+        {"BI /W 1 ID \x01", "BI /W 1 ID\nEI\n \x01", "", 1},
+        {"BT BI ID(abc) Tj", "BT BI ID\nEI\n( bc) Tj", "\nET", 1},
     };
     for (const Case &c : cases) {
         auto r = redact(c.content, nullptr, {{1, 0, 0, 1, 1}});
@@ -254,29 +259,40 @@ TEST(RedactFonts, ARegionOverAWordOfAResourceFontTakesTheWholeWord) {
 TEST(RedactFonts, TheWordsAfterABlankedRunKeepTheirPlace) {
     // Spaces are narrower than letters: the blanked run is followed by a TJ
     // number that moves the pen to where the letters ended.
-    PageFixture page("BT /F3 10 Tf 100 700 Td (my secret word) Tj (!) Tj ET", "/Font << /F3 10 0 R >>",
-                     {object(10, kTimes)});
-    ASSERT_TRUE(page.loaded);
-    SearchSet set;
-    search_set_add(set, "secret");
-    search_set_build(set);
-    RedactJob job;
-    job.search = &set;
-    auto r = page.redact(job);
-    ASSERT_EQ(r.rc, 1);
     // secret: 389 444 444 333 444 278 = 2332; six spaces 1500: 832 to move.
-    EXPECT_NE(r.pages[0].find("[(my       ) -832 ( word)] TJ (!) Tj"), std::string::npos) << r.pages[0];
-    FontCache fonts;
-    const ContentTrace before = page.trace(fonts);
-    const PdfObj resources = page_resources(page.doc, 3);
-    const ContentContext ctx{page.doc, fonts, resources};
-    ContentTrace after;
-    interpret_content(ctx, reinterpret_cast<const unsigned char *>(r.pages[0].data()),
-                      static_cast<int32_t>(r.pages[0].size()), Matrix{}, after);
-    // "word" and "!" start where they did.
-    ASSERT_EQ(after.glyphs.size(), before.glyphs.size());
-    for (size_t k : {10u, 14u}) {
-        EXPECT_NEAR(origin_x(before, k), origin_x(after, k), 1e-3) << k;
+    struct Case {
+        const char *content;
+        const char *rewritten;
+        std::vector<size_t> kept;  // glyphs that must not move
+    };
+    const Case cases[] = {
+        {"BT /F3 10 Tf 100 700 Td (my secret word) Tj (!) Tj ET", "[(my       ) -832 ( word)] TJ (!) Tj",
+         {10, 14}},
+        // A show after ET with no BT goes on from where the text object left
+        // the pen.
+        {"BT /F3 10 Tf 100 700 Td (my secret) Tj ET (word) Tj", "[(my       ) -832 ] TJ ET (word) Tj",
+         {9, 12}},
+    };
+    for (const Case &c : cases) {
+        PageFixture page(c.content, "/Font << /F3 10 0 R >>", {object(10, kTimes)});
+        ASSERT_TRUE(page.loaded);
+        SearchSet set;
+        search_set_add(set, "secret");
+        search_set_build(set);
+        RedactJob job;
+        job.search = &set;
+        auto r = page.redact(job);
+        ASSERT_EQ(r.rc, 1);
+        EXPECT_NE(r.pages[0].find(c.rewritten), std::string::npos) << r.pages[0];
+        FontCache fonts;
+        const ContentTrace before = page.trace(fonts);
+        const PdfObj resources = page_resources(page.doc, 3);
+        const ContentContext ctx{page.doc, fonts, resources};
+        ContentTrace after;
+        interpret_content(ctx, reinterpret_cast<const unsigned char *>(r.pages[0].data()),
+                          static_cast<int32_t>(r.pages[0].size()), Matrix{}, after);
+        ASSERT_EQ(after.glyphs.size(), before.glyphs.size());
+        for (size_t k : c.kept) EXPECT_NEAR(origin_x(before, k), origin_x(after, k), 1e-3) << c.content << " " << k;
     }
 }
 
