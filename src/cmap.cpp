@@ -419,6 +419,17 @@ int cmap_code_length(const CMap &cmap, const unsigned char *p, size_t avail) {
     return 1;
 }
 
+bool cmap_code_is_valid(const CMap &cmap, const unsigned char *p, int n) {
+    if (n < 1 || n > 4 || cmap_code_length(cmap, p, static_cast<size_t>(n)) != n) return false;
+    for (const CMapCodespace &range : cmap.codespace) {
+        if (range.len != n) continue;
+        int i = 0;
+        while (i < n && p[i] >= range.lo[i] && p[i] <= range.hi[i]) ++i;
+        if (i == n) return true;
+    }
+    return false;
+}
+
 namespace {
 
 // The run that holds `code`, or nullptr.

@@ -100,6 +100,11 @@ void cmap_merge_parent(CMap &child, const CMap &parent);
 // Never 0, never more than avail (when avail >= 1).
 int cmap_code_length(const CMap &cmap, const unsigned char *p, size_t avail);
 
+// Whether the n bytes at `p` are one valid code: an n-byte codespace range
+// holds them and the bytes that follow them can never join them into another
+// code (no shorter range holds a prefix of them).
+bool cmap_code_is_valid(const CMap &cmap, const unsigned char *p, int n);
+
 // Unicode of `code` through the bf mappings: appends its code points to `out`
 // and returns true, or returns false (leaving `out` alone) when the code is
 // not mapped or its incremented destination leaves the Unicode range. The

@@ -297,6 +297,51 @@ void load_simple(const Doc &doc, const PdfObj &dict, Font &f, bool type3) {
 
 // ---- Type0 fonts -----------------------------------------------------------------
 
+// Writes `code` as n big-endian bytes.
+void code_bytes_of(uint32_t code, int n, unsigned char *b) {
+    for (int k = 0; k < n; ++k) b[k] = static_cast<unsigned char>(code >> (8 * (n - 1 - k)));
+}
+
+// With an embedded CMap, the blank code must be a valid code of the
+// codespace, or the decoder would join it with the bytes after it and the
+// glyphs after a blanked one would change. The chosen code is kept when it is
+// valid; else the first valid code that maps to no text and no CID (it draws
+// the font's empty glyph), else the first code of the first range.
+void choose_codespace_blank(Font &f) {
+    unsigned char b[4];
+    for (int n = 1; n <= 4; ++n) {
+        if (n < 4 && f.blank_code >= (1u << (8 * n))) continue;
+        code_bytes_of(f.blank_code, n, b);
+        if (cmap_code_is_valid(f.encoding, b, n)) {
+            f.blank_bytes = n;
+            return;
+        }
+    }
+    bool found_any = false;
+    for (const CMapCodespace &range : f.encoding.codespace) {
+        const int n = range.len;
+        if (n < 1 || n > 4) continue;
+        uint32_t lo = 0;
+        for (int k = 0; k < n; ++k) lo = (lo << 8) | range.lo[k];
+        // A few codes from the low bound up along the last byte.
+        for (uint32_t last = range.lo[n - 1]; last <= range.hi[n - 1] && last < range.lo[n - 1] + 256u; ++last) {
+            const uint32_t code = (lo & ~0xFFu) | last;
+            code_bytes_of(code, n, b);
+            if (!cmap_code_is_valid(f.encoding, b, n)) continue;
+            std::u32string text;
+            uint32_t cid = 0;
+            const bool silent = !cmap_to_unicode(f.to_unicode, code, text) &&
+                                !cmap_to_cid(f.encoding, code, &cid);
+            if (silent || !found_any) {
+                f.blank_code = code;
+                f.blank_bytes = n;
+                found_any = true;
+            }
+            if (silent) return;
+        }
+    }
+}
+
 void read_cid_widths(const PdfObj &w, Font &f) {
     if (w.kind != ObjKind::kArray) return;
     const std::vector<PdfObj> &items = w.items;
@@ -358,6 +403,7 @@ void load_type0(const Doc &doc, const PdfObj &dict, Font &f) {
     PdfObj descriptor;
     read_descriptor(doc, cid_font, f, 0.001, &descriptor);
 
+
     // Without ToUnicode (read by the caller), a TrueType CIDFont whose CIDs
     // are its glyphs is read through its program's cmap, reversed, as
     // readers do.
@@ -392,18 +438,7 @@ void load_type0(const Doc &doc, const PdfObj &dict, Font &f) {
         else if (glyph_count > 0 && glyph_count < 0xFFFF)
             f.blank_code = glyph_count;
     }
-    if (f.code_bytes == 0) {
-        // The length of the code within the embedded CMap's codespace.
-        unsigned char b[4];
-        for (int n = 1; n <= 4; ++n) {
-            if (n < 4 && f.blank_code >= (1u << (8 * n))) continue;
-            for (int k = 0; k < n; ++k) b[k] = static_cast<unsigned char>(f.blank_code >> (8 * (n - 1 - k)));
-            if (cmap_code_length(f.encoding, b, static_cast<size_t>(n)) == n) {
-                f.blank_bytes = n;
-                break;
-            }
-        }
-    }
+    if (f.code_bytes == 0) choose_codespace_blank(f);
 }
 
 }  // namespace
