@@ -548,8 +548,9 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
     }
     if (op.kind == ShowKind::kTJ) return;
     // A single string becomes an array, and the operator TJ; the quote
-    // operators first move to the next line (and " sets its spacing).
-    const char *lead = op.kind == ShowKind::kTj ? "[" : "T* [";
+    // operators first move to the next line (and " sets its spacing); the
+    // blank before T* keeps it apart from a token that touched the string.
+    const char *lead = op.kind == ShowKind::kTj ? "[" : " T* [";
     if (op.kind == ShowKind::kDoubleQuote) {
         edits.push_back({op.aw_end, op.aw_end, " Tw"});
         edits.push_back({op.ac_end, op.ac_end, " Tc"});

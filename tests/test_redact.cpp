@@ -272,6 +272,12 @@ TEST(RedactFonts, TheWordsAfterABlankedRunKeepTheirPlace) {
         // the pen.
         {"BT /F3 10 Tf 100 700 Td (my secret) Tj ET (word) Tj", "[(my       ) -832 ] TJ ET (word) Tj",
          {9, 12}},
+        // The quote operators become T* and TJ, kept apart from a token
+        // that touched their string.
+        {"BT /F3 10 Tf 12 TL 100 700 Td (x) Tj 0 0(my secret word)\" ET",
+         "0 Tw 0 Tc T* [(my       ) -832 ( word)]TJ", {0, 11, 14}},
+        {"BT /F3 10 Tf 12 TL 100 700 Td (x) Tj(my secret word)' ET", "Tj T* [(my       ) -832 ( word)]TJ",
+         {0, 11, 14}},
     };
     for (const Case &c : cases) {
         PageFixture page(c.content, "/Font << /F3 10 0 R >>", {object(10, kTimes)});
