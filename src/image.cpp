@@ -179,9 +179,10 @@ bool predictor_usable(const ImageSpec::Parms &p, uint64_t *row_bytes, std::strin
     }
     *row_bytes = predictor_row_bytes(p);
     if (*row_bytes == 0 || *row_bytes > kMaxDecoded) {
-        image_fail(reason, ImageStatus::kDamaged,
-             "predictor %d cannot be applied to /Colors %d, /BitsPerComponent %d, /Columns %d",
-             p.predictor, p.colors, p.bpc, p.columns);
+        image_fail(
+            reason, ImageStatus::kDamaged,
+            "predictor %d cannot be applied to /Colors %d, /BitsPerComponent %d, /Columns %d",
+            p.predictor, p.colors, p.bpc, p.columns);
         return false;
     }
     return true;
@@ -254,7 +255,7 @@ bool unpredict(const ImageSpec::Parms &p, uint64_t row_bytes, unsigned char *buf
         const unsigned char *up = out >= row_bytes ? row - row_bytes : nullptr;
         if (type > 4) {
             image_fail(reason, ImageStatus::kDamaged, "a PNG predictor row has the unknown type %d",
-                 type);
+                       type);
             return false;
         }
         for (uint64_t i = 0; i < n; ++i) {
@@ -302,8 +303,8 @@ ImageStatus inflate_between(Stage &stage, const ImageSpec::Parms &parms, uint64_
     if (rc == -2) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     if (rc != 0)
         return image_fail(reason, ImageStatus::kDamaged,
-                    "the /FlateDecode data is corrupt or decodes to more than %llu bytes",
-                    static_cast<unsigned long long>(limit));
+                          "the /FlateDecode data is corrupt or decodes to more than %llu bytes",
+                          static_cast<unsigned long long>(limit));
     if (!unpredict(parms, row_bytes, out.get(), produced, &produced, reason))
         return ImageStatus::kDamaged;
     stage.held = std::move(out);
@@ -320,26 +321,28 @@ ImageStatus inflate_last(Stage &stage, const ImageSpec::Parms &parms, uint64_t w
     if (!predictor_usable(parms, &row_bytes, reason)) return ImageStatus::kDamaged;
     const uint64_t need = predicted_bytes(parms, row_bytes, wanted);
     if (need / kMaxDeflateRatio > stage.len + 1)
-        return image_fail(reason, ImageStatus::kDamaged,
-                    "the data is shorter than the declared size: %llu compressed bytes cannot "
-                    "hold %llu",
-                    static_cast<unsigned long long>(stage.len),
-                    static_cast<unsigned long long>(need));
+        return image_fail(
+            reason, ImageStatus::kDamaged,
+            "the data is shorter than the declared size: %llu compressed bytes cannot "
+            "hold %llu",
+            static_cast<unsigned long long>(stage.len), static_cast<unsigned long long>(need));
     if (need > kMaxInflate)
-        return image_fail(reason, ImageStatus::kDamaged,
-                    "the image decodes to %llu bytes, above the 1 GiB that can be decompressed",
-                    static_cast<unsigned long long>(need));
+        return image_fail(
+            reason, ImageStatus::kDamaged,
+            "the image decodes to %llu bytes, above the 1 GiB that can be decompressed",
+            static_cast<unsigned long long>(need));
     Block out(static_cast<unsigned char *>(std::malloc(need > 0 ? need : 1)));
     if (!out) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     uint64_t produced = 0;
     const int rc = inflate_decompress(stage.data, stage.len, out.get(), need, &produced);
     if (rc == -2) produced = need;  // full: the rest of the data is not needed
-    if (rc == -1) return image_fail(reason, ImageStatus::kDamaged, "the /FlateDecode data is corrupt");
+    if (rc == -1)
+        return image_fail(reason, ImageStatus::kDamaged, "the /FlateDecode data is corrupt");
     if (produced < need)
         return image_fail(reason, ImageStatus::kDamaged,
-                    "the data is shorter than the declared size (%llu of %llu bytes)",
-                    static_cast<unsigned long long>(produced),
-                    static_cast<unsigned long long>(need));
+                          "the data is shorter than the declared size (%llu of %llu bytes)",
+                          static_cast<unsigned long long>(produced),
+                          static_cast<unsigned long long>(need));
     if (!unpredict(parms, row_bytes, out.get(), need, &produced, reason))
         return ImageStatus::kDamaged;
     stage.held = std::move(out);
@@ -358,7 +361,7 @@ ImageStatus ascii_stage(Stage &stage, FilterKind kind, std::string *reason) {
         return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
     if (step == FilterStep::bad_data)
         return image_fail(reason, ImageStatus::kDamaged, "the data is not valid %s",
-                    kind == FilterKind::kHex ? "/ASCIIHexDecode" : "/ASCII85Decode");
+                          kind == FilterKind::kHex ? "/ASCIIHexDecode" : "/ASCII85Decode");
     stage.held = std::move(out);
     stage.data = stage.held.get();
     stage.len = produced;
@@ -458,18 +461,19 @@ ImageStatus redact_raw(const ImageSpec &spec, const uint8_t *data, size_t len,
                        const uint8_t fill_rgb[3], ImageEdit &out, std::string *reason) {
     const int bpc = spec.bpc;
     if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
-        return image_fail(reason, ImageStatus::kDamaged, "/BitsPerComponent %d is not 1, 2, 4, 8 or 16",
-                    bpc);
+        return image_fail(reason, ImageStatus::kDamaged,
+                          "/BitsPerComponent %d is not 1, 2, 4, 8 or 16", bpc);
     if (spec.width < 1 || spec.height < 1)
         return image_fail(reason, ImageStatus::kDamaged, "the image size %d x %d is not positive",
-                    spec.width, spec.height);
+                          spec.width, spec.height);
     if (!image_check_space(spec, reason)) return ImageStatus::kDamaged;
     const uint64_t row_bytes =
         (uint64_t(spec.width) * uint64_t(spec.components) * uint64_t(bpc) + 7) / 8;
     if (row_bytes > kMaxDecoded || row_bytes * uint64_t(spec.height) > kMaxDecoded)
-        return image_fail(reason, ImageStatus::kDamaged,
-                    "the image (%d x %d pixels of %d x %d bits) decodes to more than 2^31 bytes",
-                    spec.width, spec.height, spec.components, bpc);
+        return image_fail(
+            reason, ImageStatus::kDamaged,
+            "the image (%d x %d pixels of %d x %d bits) decodes to more than 2^31 bytes",
+            spec.width, spec.height, spec.components, bpc);
     const uint64_t size = row_bytes * uint64_t(spec.height);
 
     std::vector<uint32_t> samples;
@@ -498,9 +502,9 @@ ImageStatus redact_raw(const ImageSpec &spec, const uint8_t *data, size_t len,
     }
     if (stage.len < size)
         return image_fail(reason, ImageStatus::kDamaged,
-                    "the data is shorter than the declared size (%llu of %llu bytes)",
-                    static_cast<unsigned long long>(stage.len),
-                    static_cast<unsigned long long>(size));
+                          "the data is shorter than the declared size (%llu of %llu bytes)",
+                          static_cast<unsigned long long>(stage.len),
+                          static_cast<unsigned long long>(size));
     if (!stage.held) {  // unfiltered: the caller's bytes are not ours to change
         stage.held.reset(static_cast<unsigned char *>(std::malloc(size)));
         if (!stage.held) return image_fail(reason, ImageStatus::kOutOfMemory, "out of memory");
@@ -550,8 +554,8 @@ bool image_check_space(const ImageSpec &spec, std::string *reason) {
     if (spec.image_mask) {
         if (spec.components == 1 && spec.bpc == 1) return true;
         image_fail(reason, ImageStatus::kDamaged,
-             "a stencil mask has 1 component of 1 bit, not %d of %d bits", spec.components,
-             spec.bpc);
+                   "a stencil mask has 1 component of 1 bit, not %d of %d bits", spec.components,
+                   spec.bpc);
         return false;
     }
     int expected = spec.components;
@@ -560,7 +564,7 @@ bool image_check_space(const ImageSpec &spec, std::string *reason) {
     if (spec.space == Space::kCMYK) expected = 4;
     if (spec.components >= 1 && spec.components <= 32 && spec.components == expected) return true;
     image_fail(reason, ImageStatus::kDamaged, "the colour space does not have %d components",
-         spec.components);
+               spec.components);
     return false;
 }
 
@@ -617,7 +621,7 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
     const bool indexed = spec.space == Space::kIndexed && !spec.image_mask;
     if (!spec.decode.empty() && spec.decode.size() != size_t(2 * components)) {
         image_fail(reason, ImageStatus::kDamaged, "/Decode has %zu numbers where %d are needed",
-             spec.decode.size(), 2 * components);
+                   spec.decode.size(), 2 * components);
         return false;
     }
     for (double d : spec.decode) {
@@ -647,8 +651,8 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
         const int n = spec.base_components;
         if ((n != 1 && n != 3 && n != 4) || spec.palette.size() < size_t(n)) {
             image_fail(reason, ImageStatus::kDamaged,
-                 "the /Indexed palette (%zu bytes, %d components) has no entry",
-                 spec.palette.size(), n);
+                       "the /Indexed palette (%zu bytes, %d components) has no entry",
+                       spec.palette.size(), n);
             return false;
         }
         const double hival = double(spec.palette.size() / size_t(n) - 1);
@@ -699,7 +703,7 @@ ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
             if (kind == FilterKind::kDct) {
                 if (k + 1 != spec.filters.size())
                     return image_fail(reason, ImageStatus::kDamaged,
-                                "/DCTDecode is followed by another filter");
+                                      "/DCTDecode is followed by another filter");
                 dct = true;
             }
         }

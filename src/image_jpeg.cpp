@@ -62,15 +62,18 @@ size_t entropy_end(const uint8_t *d, size_t len, size_t pos) {
 
 ImageStatus read_frame(const uint8_t *seg, size_t n, int marker, JpegInfo &info,
                        std::string *reason) {
-    if (info.frame >= 0) return image_fail(reason, ImageStatus::kDamaged, "the JPEG has two frames");
+    if (info.frame >= 0)
+        return image_fail(reason, ImageStatus::kDamaged, "the JPEG has two frames");
     // Lossless (SOF3, SOF11) and hierarchical (SOF5-7, SOF13-15) frames hold
     // no DCT blocks to edit.
     if (marker == 0xc3 || (marker >= 0xc5 && marker <= 0xc7) || marker == 0xcb || marker >= 0xcd)
-        return image_fail(reason, ImageStatus::kDamaged,
-                    "the JPEG is lossless or hierarchical (marker 0x%02X), which has no blocks "
-                    "to edit",
-                    marker);
-    if (n < 6) return image_fail(reason, ImageStatus::kDamaged, "the JPEG frame header is cut short");
+        return image_fail(
+            reason, ImageStatus::kDamaged,
+            "the JPEG is lossless or hierarchical (marker 0x%02X), which has no blocks "
+            "to edit",
+            marker);
+    if (n < 6)
+        return image_fail(reason, ImageStatus::kDamaged, "the JPEG frame header is cut short");
     info.frame = marker;
     info.precision = seg[0];
     info.height = static_cast<int>(be16(seg + 1));
@@ -78,15 +81,15 @@ ImageStatus read_frame(const uint8_t *seg, size_t n, int marker, JpegInfo &info,
     info.count = seg[5];
     if (info.count < 1 || info.count > 4 || n < 6 + 3 * size_t(info.count))
         return image_fail(reason, ImageStatus::kDamaged, "the JPEG frame has %d colour components",
-                    info.count);
+                          info.count);
     for (int c = 0; c < info.count; ++c) {
         const uint8_t *p = seg + 6 + 3 * c;
         info.comp[c] = {p[1] >> 4, p[1] & 15, p[2]};
         if (info.comp[c].h < 1 || info.comp[c].h > 4 || info.comp[c].v < 1 || info.comp[c].v > 4 ||
             info.comp[c].table > 3)
             return image_fail(reason, ImageStatus::kDamaged,
-                        "a JPEG component has sampling %dx%d or table %d", info.comp[c].h,
-                        info.comp[c].v, info.comp[c].table);
+                              "a JPEG component has sampling %dx%d or table %d", info.comp[c].h,
+                              info.comp[c].v, info.comp[c].table);
     }
     return ImageStatus::kChanged;
 }
@@ -97,7 +100,8 @@ ImageStatus read_tables(const uint8_t *seg, size_t n, JpegInfo &info, std::strin
         const int precision = seg[p] >> 4, slot = seg[p] & 15;
         const size_t size = precision == 0 ? 64 : 128;
         if (precision > 1 || slot > 3 || p + 1 + size > n)
-            return image_fail(reason, ImageStatus::kDamaged, "a JPEG quantisation table is malformed");
+            return image_fail(reason, ImageStatus::kDamaged,
+                              "a JPEG quantisation table is malformed");
         // The first value, in zigzag order, is the DC step.
         info.dc_step[slot] = precision == 0 ? seg[p + 1] : static_cast<int>(be16(seg + p + 1));
         p += 1 + size;
@@ -121,7 +125,7 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
         if (marker == 0 || marker == 0x01 || marker == 0xd8 || is_rst(marker)) continue;
         if (pos + 2 > len || be16(d + pos) < 2 || pos + be16(d + pos) > len)
             return image_fail(reason, ImageStatus::kDamaged,
-                        "a JPEG marker segment (0x%02X) is cut short", marker);
+                              "a JPEG marker segment (0x%02X) is cut short", marker);
         const size_t start = pos - 2, end = pos + be16(d + pos);
         const uint8_t *seg = d + pos + 2;
         const size_t n = end - pos - 2;
@@ -140,7 +144,8 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
             status = read_tables(seg, n, info, reason);
         } else if (marker == 0xda) {  // a scan: its header, then its coded data
             if (info.frame < 0)
-                return image_fail(reason, ImageStatus::kDamaged, "a JPEG scan comes before the frame");
+                return image_fail(reason, ImageStatus::kDamaged,
+                                  "a JPEG scan comes before the frame");
             ++info.scans;
             pos = entropy_end(d, len, pos);
             info.kept.push_back({start, pos});
@@ -151,17 +156,17 @@ ImageStatus read_markers(const uint8_t *d, size_t len, JpegInfo &info, std::stri
     }
     if (info.frame < 0 || info.scans == 0)
         return image_fail(reason, ImageStatus::kDamaged, "the JPEG has no %s",
-                    info.frame < 0 ? "frame" : "scan");
+                          info.frame < 0 ? "frame" : "scan");
     if (info.precision != 8)
         return image_fail(reason, ImageStatus::kDamaged, "the JPEG has %d-bit samples, not 8",
-                    info.precision);
+                          info.precision);
     if (info.width < 1 || info.height < 1)
         return image_fail(reason, ImageStatus::kDamaged, "the JPEG frame is %d x %d", info.width,
-                    info.height);
+                          info.height);
     for (int c = 0; c < info.count; ++c)
         if (info.dc_step[info.comp[c].table] < 1)
             return image_fail(reason, ImageStatus::kDamaged, "the JPEG lacks quantisation table %d",
-                        info.comp[c].table);
+                              info.comp[c].table);
     return ImageStatus::kChanged;
 }
 
@@ -261,12 +266,13 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
     if (!image_check_space(spec, reason)) return ImageStatus::kDamaged;
     if (spec.components != info.count)
         return image_fail(reason, ImageStatus::kDamaged,
-                    "the components do not match: %d in the JPEG, %d in the colour space",
-                    info.count, spec.components);
+                          "the components do not match: %d in the JPEG, %d in the colour space",
+                          info.count, spec.components);
     if (uint64_t(info.width) * uint64_t(info.height) * uint64_t(info.count) > kMaxSamples)
-        return image_fail(reason, ImageStatus::kDamaged,
-                    "the JPEG (%d x %d pixels of %d components) decodes to more than 2^31 bytes",
-                    info.width, info.height, info.count);
+        return image_fail(
+            reason, ImageStatus::kDamaged,
+            "the JPEG (%d x %d pixels of %d components) decodes to more than 2^31 bytes",
+            info.width, info.height, info.count);
 
     // Each component's blocks, as cells over the image: a block of a component
     // sampled h of hmax times across spans 8 x hmax / h pixels.
@@ -339,7 +345,7 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
     if (tjTransform(handle.h, rebuilt.data(), rebuilt.size(), 1, &result.p, &result_len, &transform,
                     TJFLAG_STOPONWARNING) != 0)
         return image_fail(reason, ImageStatus::kDamaged, "the JPEG data cannot be read (%s)",
-                    tjGetErrorStr2(handle.h));
+                          tjGetErrorStr2(handle.h));
     out.data.assign(result.p, result.p + result_len);
     out.filters = {"DCTDecode"};
     out.decode_parms_dropped = true;

@@ -9,7 +9,8 @@
 namespace {
 
 // The value of `key`, or of its inline-image abbreviation.
-const PdfObj *entry(const PdfObj &dict, const char *key, const char *abbreviation, bool inline_image) {
+const PdfObj *entry(const PdfObj &dict, const char *key, const char *abbreviation,
+                    bool inline_image) {
     const PdfObj *v = pdfobj_get(dict, key);
     if (v == nullptr && inline_image && abbreviation != nullptr) v = pdfobj_get(dict, abbreviation);
     return v;
@@ -25,7 +26,7 @@ bool whole_number(const PdfObj *v, double lo, double hi, int32_t *out) {
 constexpr int kMaxSpaceDepth = 8;  // colour spaces that name other colour spaces
 
 // Reads a colour space (a name or an array, references followed) into the
-// spec's family and component count. False with *reason set.
+// image's colour family and component count. False with *reason set.
 bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_image,
                 ImageSpec::Space *space, int *components, std::string *reason, int depth,
                 ImageSpec *indexed_into) {
@@ -58,8 +59,8 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
             *reason = "its colour space /" + n + " is not defined";
             return false;
         }
-        return read_space(doc, *named, resources, inline_image, space, components, reason, depth + 1,
-                          indexed_into);
+        return read_space(doc, *named, resources, inline_image, space, components, reason,
+                          depth + 1, indexed_into);
     }
     if (cs.kind != ObjKind::kArray || cs.items.empty() || cs.items[0].kind != ObjKind::kName) {
         *reason = "its colour space cannot be read";
@@ -82,7 +83,7 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
     }
     if (family == "CalGray" || family == "CalRGB" || family == "Lab") {
         *components = family == "CalGray" ? 1 : 3;
-        *space = family == "CalGray" ? ImageSpec::Space::kGray
+        *space = family == "CalGray"  ? ImageSpec::Space::kGray
                  : family == "CalRGB" ? ImageSpec::Space::kRGB
                                       : ImageSpec::Space::kOther;
         return true;
@@ -120,8 +121,8 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
             lookup = table.str;
         } else if (table.kind == ObjKind::kRef) {
             bool missing = false;
-            if (!doc_stream_data(doc, static_cast<int32_t>(table.num), "an indexed colour table", lookup,
-                                 &missing)) {
+            if (!doc_stream_data(doc, static_cast<int32_t>(table.num), "an indexed colour table",
+                                 lookup, &missing)) {
                 *reason = "its indexed colour table cannot be read";
                 return false;
             }
@@ -133,7 +134,8 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
         }
         indexed_into->base_space = base;
         indexed_into->base_components = base_components;
-        indexed_into->palette.assign(lookup.begin(), lookup.begin() + static_cast<std::ptrdiff_t>(need));
+        indexed_into->palette.assign(lookup.begin(),
+                                     lookup.begin() + static_cast<std::ptrdiff_t>(need));
         *space = ImageSpec::Space::kIndexed;
         *components = 1;
         return true;
@@ -174,8 +176,11 @@ bool image_spec_read(const Doc &doc, const PdfObj &dict, const PdfObj &resources
     spec.bpc = bpc;
     // Filters first: a JPEG 2000 image may have no colour space, and is
     // refused for its filter, not for that.
-    const PdfObj filter = doc_resolve(doc, entry(dict, "Filter", "F", il) ? *entry(dict, "Filter", "F", il) : PdfObj{});
-    const PdfObj parms = doc_resolve(doc, entry(dict, "DecodeParms", "DP", il) ? *entry(dict, "DecodeParms", "DP", il) : PdfObj{});
+    const PdfObj filter = doc_resolve(
+        doc, entry(dict, "Filter", "F", il) ? *entry(dict, "Filter", "F", il) : PdfObj{});
+    const PdfObj parms = doc_resolve(doc, entry(dict, "DecodeParms", "DP", il)
+                                              ? *entry(dict, "DecodeParms", "DP", il)
+                                              : PdfObj{});
     if (filter.kind == ObjKind::kName) {
         spec.filters.push_back(filter.str);
         spec.parms.emplace_back();
@@ -205,11 +210,13 @@ bool image_spec_read(const Doc &doc, const PdfObj &dict, const PdfObj &resources
                 *reason = "it has no /ColorSpace";
                 return false;
             }
-        } else if (!read_space(doc, *cs, resources, il, &spec.space, &spec.components, reason, 0, &spec)) {
+        } else if (!read_space(doc, *cs, resources, il, &spec.space, &spec.components, reason, 0,
+                               &spec)) {
             return false;
         }
     }
-    const PdfObj decode = doc_resolve(doc, entry(dict, "Decode", "D", il) ? *entry(dict, "Decode", "D", il) : PdfObj{});
+    const PdfObj decode = doc_resolve(
+        doc, entry(dict, "Decode", "D", il) ? *entry(dict, "Decode", "D", il) : PdfObj{});
     if (decode.kind == ObjKind::kArray)
         for (const PdfObj &v : decode.items) spec.decode.push_back(pdfobj_number(&v, 0));
     return true;
@@ -260,8 +267,10 @@ int image_copy_make(const ImageSpec &spec, const uint8_t *data, size_t len,
             return 0;
         case ImageStatus::kUnsupported:
             if (!image_quads_reach_inside(quads, spec.width, spec.height)) return 0;
-            set_error("%s under a redaction box uses /%s, which this engine cannot redact — nothing written",
-                      label, reason.c_str());
+            set_error(
+                "%s under a redaction box uses /%s, which this engine cannot redact — nothing "
+                "written",
+                label, reason.c_str());
             return -1;
         case ImageStatus::kDamaged:
             set_error("%s under a redaction box cannot be redacted: %s — nothing written", label,

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -88,6 +89,19 @@ struct TempFile {
     }
     const char *c_str() const { return path.c_str(); }
 };
+
+inline bool file_exists(const std::string &path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+// A fresh temporary path with no file at it yet; whatever is written there is
+// removed when it goes away.
+inline TempFile free_path() {
+    TempFile file("");
+    std::remove(file.c_str());
+    return file;
+}
 
 struct PdfBuilder {
     // One cross-reference entry of the current section.

@@ -24,6 +24,8 @@ namespace {
 
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
+using pdftest::file_exists;
+using pdftest::free_path;
 using pdftest::read_file;
 
 std::string fixture(const std::string &name) {
@@ -32,18 +34,7 @@ std::string fixture(const std::string &name) {
 
 const std::string kLetter = fixture("../../samples/letter.pdf");
 
-bool file_exists(const std::string &path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
 
-// A fresh temporary path with no file at it yet; whatever is written there is
-// removed when it goes away.
-TempFile free_path() {
-    TempFile file("");
-    std::remove(file.c_str());
-    return file;
-}
 
 struct Tool {
     int status = -1;  // exit status, -1 when the command did not exit normally

@@ -26,12 +26,9 @@ namespace {
 
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
+using pdftest::file_exists;
 using pdftest::read_file;
 
-bool file_exists(const std::string &path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
 
 // Every PDF the tests carry: the fixtures, the sample and the examples.
 std::vector<std::string> all_fixtures() {

@@ -256,6 +256,16 @@ TEST(RedactFonts, ARegionOverAWordOfAResourceFontTakesTheWholeWord) {
         << r.pages[0];
 }
 
+// The page redacted in text mode for "secret".
+auto redact_secret(PageFixture &page) {
+    SearchSet set;
+    search_set_add(set, "secret");
+    search_set_build(set);
+    RedactJob job;
+    job.search = &set;
+    return page.redact(job);
+}
+
 TEST(RedactFonts, TheWordsAfterABlankedRunKeepTheirPlace) {
     // Spaces are narrower than letters: the blanked run is followed by a TJ
     // number that moves the pen to where the letters ended.
@@ -282,12 +292,7 @@ TEST(RedactFonts, TheWordsAfterABlankedRunKeepTheirPlace) {
     for (const Case &c : cases) {
         PageFixture page(c.content, "/Font << /F3 10 0 R >>", {object(10, kTimes)});
         ASSERT_TRUE(page.loaded);
-        SearchSet set;
-        search_set_add(set, "secret");
-        search_set_build(set);
-        RedactJob job;
-        job.search = &set;
-        auto r = page.redact(job);
+        auto r = redact_secret(page);
         ASSERT_EQ(r.rc, 1);
         EXPECT_NE(r.pages[0].find(c.rewritten), std::string::npos) << r.pages[0];
         FontCache fonts;
@@ -307,12 +312,7 @@ TEST(RedactFonts, ANumberAfterABlankedStringStaysANumberOfItsOwn) {
     PageFixture page("BT /F3 10 Tf 100 700 Td [(secret)-375(word)] TJ ET", "/Font << /F3 10 0 R >>",
                      {object(10, kTimes)});
     ASSERT_TRUE(page.loaded);
-    SearchSet set;
-    search_set_add(set, "secret");
-    search_set_build(set);
-    RedactJob job;
-    job.search = &set;
-    auto r = page.redact(job);
+    auto r = redact_secret(page);
     ASSERT_EQ(r.rc, 1);
     EXPECT_NE(r.pages[0].find("[(      ) -832 -375(word)] TJ"), std::string::npos) << r.pages[0];
 }

@@ -20,19 +20,11 @@ namespace {
 
 using pdftest::PdfBuilder;
 using pdftest::TempFile;
+using pdftest::file_exists;
+using pdftest::free_path;
 using pdftest::read_file;
 
-bool file_exists(const std::string &path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
 
-// A fresh temporary path with no file at it yet.
-TempFile free_path() {
-    TempFile file("");
-    std::remove(file.c_str());
-    return file;
-}
 
 size_t page_count(const std::string &path) {
     Doc doc;
