@@ -852,4 +852,26 @@ BENCHMARK(BM_RedactImage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// `inkveil_bench --write-generated DIR` writes the producer-like files of 1,000,
+// 2,000 and 4,000 pages to DIR for the side-by-side comparison
+// (bench/compare.py) and exits; any other arguments go to the benchmark.
+int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--write-generated") == 0) {
+        for (const int pages : {1000, 2000, 4000}) {
+            const std::string path = std::string(argv[2]) + "/producer_like_" + std::to_string(pages) + ".pdf";
+            const std::string bytes = producer_like_file(pages);
+            FILE *f = std::fopen(path.c_str(), "wb");
+            if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() ||
+                std::fclose(f) != 0) {
+                std::fprintf(stderr, "cannot write %s\n", path.c_str());
+                return 1;
+            }
+        }
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -5,6 +5,7 @@
 #include "verify.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -287,12 +288,14 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
     Before before;
     std::vector<unsigned char> tolerated_at;
     std::vector<int32_t> first(terms.size(), -1);
+    std::array<bool, 256> leads{};  // the first bytes of the terms, folded
     try {
         for (size_t t = 0; t < terms.size(); ++t) {
             const std::string &term = terms[t];
             if (term.empty() || term.size() > static_cast<size_t>(len)) continue;
             std::u32string chars(term.size(), 0);
             for (size_t k = 0; k < term.size(); ++k) chars[k] = ascii_lower(static_cast<unsigned char>(term[k]));
+            leads[chars[0]] = true;
             search_set_add_chars(automaton, std::move(chars));
             original.push_back(static_cast<int32_t>(t));
             longest = std::max(longest, static_cast<int32_t>(term.size()));
@@ -317,9 +320,10 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
     int32_t best = -1;
     int32_t node = 0;
     for (int32_t e = 0; e < len && best != 0; ++e) {
-        // Each test reads the bytes before its position, as verify_output does.
+        // Each test reads the bytes before its position, as verify_output does;
+        // only a byte that begins some term can begin an occurrence.
         tolerated_at[static_cast<size_t>(e) & mask] =
-            tolerated(before, bytes, len, e, cursor.inside(e)) ? 1 : 0;
+            leads[ascii_lower(bytes[e])] && tolerated(before, bytes, len, e, cursor.inside(e)) ? 1 : 0;
         step(before, bytes, e);
         node = search_set_next(automaton, node, ascii_lower(bytes[e]));
         const SearchSet::Node &here = automaton.nodes[static_cast<size_t>(node)];

@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Side-by-side figures for inkveil against qpdf and PyMuPDF, in one run.
+
+    python3 bench/compare.py [BUILD_DIR] [--runs N] [--no-hostile]
+
+BUILD_DIR is a release build holding the `inkveil` program and the
+`inkveil_bench` target (default build/release). For the real-producer files
+the tests carry, the generated 1,000 / 2,000 / 4,000-page files and three
+hostile shapes (one 100 MiB content stream, a 2 MB string, 100,000 matches in
+one string), it prints the CPU time (median, min and max of N runs, each in a
+process of its own, user + system) and the peak resident memory of
+`inkveil text`, `inkveil region` and `inkveil count`, of `qpdf in out`, and of
+PyMuPDF's search, redact and save where its Python module loads. Then the
+ratios the targets speak of, the scaling from 2,000 to 4,000 pages, and the
+inflate throughput against zlib's inflate() without checksum (from
+inkveil_bench).
+"""
+import argparse
+import glob
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import zlib
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+REGION = "1:72,300,300,100"
+
+PYMUPDF_SCRIPT = r"""
+import sys, time
+import fitz
+mode, src, dst, term = sys.argv[1:5]
+start = time.process_time()
+doc = fitz.open(src)
+found = 0
+for page in doc:
+    rects = page.search_for(term)
+    found += len(rects)
+    if mode == "text":
+        for r in rects:
+            page.add_redact_annot(r, fill=(0, 0, 0))
+        page.apply_redactions()
+if mode == "text":
+    doc.save(dst, garbage=1, deflate=True)
+print(time.process_time() - start, found)
+"""
+
+
+def run_once(argv):
+    """CPU seconds (user + system) and peak resident MiB of one process."""
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    out = proc.stdout.read().decode("utf-8", "replace")
+    err = proc.stderr.read().decode("utf-8", "replace")
+    proc.stdout.close()
+    proc.stderr.close()
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError(f"{' '.join(argv[:3])}... failed: {err.strip()[:300]}")
+    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, out
+
+
+def measure(argv, runs, inside=False):
+    """Median, min and max CPU ms and the largest peak MiB over `runs` runs.
+    With `inside`, the process prints the CPU time of the work itself."""
+    times, peaks = [], []
+    for _ in range(runs):
+        cpu, peak, out = run_once(argv)
+        if inside:
+            cpu = float(out.split()[0])
+        times.append(cpu * 1000.0)
+        peaks.append(peak)
+    return {"median": statistics.median(times), "min": min(times), "max": max(times), "peak": max(peaks)}
+
+
+def pymupdf_available():
+    try:
+        subprocess.run([sys.executable, "-c", "import fitz; fitz.open()"], check=True,
+                       capture_output=True, timeout=60)
+        return True, ""
+    except (subprocess.CalledProcessError, subprocess.TimeoutExpired, OSError) as e:
+        reason = getattr(e, "stderr", b"") or b""
+        last = reason.decode("utf-8", "replace").strip().splitlines()[-1:] or [str(e)]
+        return False, last[0][:120]
+
+
+def write_pdf(path, content, compress=True):
+    """A one-page PDF with Helvetica as /F1 and `content` as its page stream."""
+    data = zlib.compress(content, 6) if compress else content
+    filt = b" /Filter /FlateDecode" if compress else b""
+    objs = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
+        b" /Resources << /Font << /F1 5 0 R >> >> >>",
+        b"<< /Length " + str(len(data)).encode() + filt + b" >>\nstream\n" + data + b"\nendstream",
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    ]
+    out = bytearray(b"%PDF-1.7\n")
+    offsets = []
+    for i, body in enumerate(objs, 1):
+        offsets.append(len(out))
+        out += str(i).encode() + b" 0 obj\n" + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 " + str(len(objs) + 1).encode() + b"\n0000000000 65535 f \n"
+    for off in offsets:
+        out += b"%010d 00000 n \n" % off
+    out += b"trailer\n<< /Size " + str(len(objs) + 1).encode() + b" /Root 1 0 R >>\nstartxref\n"
+    out += str(xref).encode() + b"\n%%EOF\n"
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+def hostile_files(tmp):
+    """The three hostile shapes, with the search text each holds."""
+    files = []
+    line = b"BT /F1 10 Tf 72 700 Td (an ordinary line of body text with the quarterly figures) Tj ET\n"
+    big = line * ((100 << 20) // len(line) + 1)
+    path = os.path.join(tmp, "hostile_100MiB_content.pdf")
+    write_pdf(path, big)
+    files.append((path, "quarterly"))
+    path = os.path.join(tmp, "hostile_2MB_string.pdf")
+    write_pdf(path, b"BT /F1 10 Tf 72 700 Td (" + b"quarterly figures " * (2_000_000 // 18) + b") Tj ET\n")
+    files.append((path, "quarterly"))
+    path = os.path.join(tmp, "hostile_100k_matches.pdf")
+    write_pdf(path, b"BT /F1 10 Tf 72 700 Td (" + b"ab " * 100_000 + b") Tj ET\n")
+    files.append((path, "ab"))
+    return files
+
+
+def page_count(path):
+    try:
+        out = subprocess.run(["qpdf", "--show-npages", path], capture_output=True, text=True, check=True)
+        return int(out.stdout.strip())
+    except (subprocess.CalledProcessError, OSError, ValueError):
+        return 0
+
+
+def fmt(m):
+    return f"{m['median']:9.1f} [{m['min']:.1f}-{m['max']:.1f}] {m['peak']:7.1f}"
+
+
+def inflate_figures(bench):
+    out = subprocess.run([bench, "--benchmark_filter=BM_Inflate/(font|image|content)_(ours|zlib)",
+                          "--benchmark_format=json", "--benchmark_min_time=0.5"],
+                         capture_output=True, text=True, check=True)
+    rates = {}
+    for b in json.loads(out.stdout)["benchmarks"]:
+        kind, engine = b["name"].split("/")[1].rsplit("_", 1)
+        rates.setdefault(kind, {})[engine] = b["bytes_per_second"]
+    print("\ninflate throughput (decoded MB/s): ours, zlib inflate() without checksum, ratio")
+    for kind, r in rates.items():
+        print(f"  {kind:8} {r['ours'] / 1e6:9.1f} {r['zlib'] / 1e6:9.1f} {r['ours'] / r['zlib']:6.2f}")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("build", nargs="?", default=os.path.join(ROOT, "build", "release"))
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--no-hostile", action="store_true", help="leave out the three hostile shapes")
+    args = ap.parse_args()
+    cli = os.path.join(args.build, "inkveil")
+    bench = os.path.join(args.build, "inkveil_bench")
+    for tool in (cli, bench):
+        if not os.access(tool, os.X_OK):
+            sys.exit(f"{tool} is missing: cmake --preset release && cmake --build --preset release "
+                     "&& cmake --build --preset release --target inkveil_bench")
+    have_fitz, why = pymupdf_available()
+
+    with tempfile.TemporaryDirectory(prefix="inkveil-compare-") as tmp:
+        subprocess.run([bench, "--write-generated", tmp], check=True)
+        files = [(p, "Logistics") for p in sorted(glob.glob(os.path.join(ROOT, "tests/fixtures/producers/*.pdf")))]
+        files += [(os.path.join(tmp, f"producer_like_{n}.pdf"), "quarterly") for n in (1000, 2000, 4000)]
+        hostile = [] if args.no_hostile else hostile_files(tmp)
+        out = os.path.join(tmp, "out.pdf")
+        script = os.path.join(tmp, "pymupdf_redact.py")
+        with open(script, "w") as f:
+            f.write(PYMUPDF_SCRIPT)
+
+        print(f"CPU ms: median [min-max] of {args.runs} runs, then peak MiB; "
+              f"PyMuPDF: {'CPU inside the script' if have_fitz else 'not measured (' + why + ')'}")
+        head = f"{'file':28} {'pages':>5} {'MiB':>6}"
+        cols = ["text", "region", "count", "qpdf"] + (["pymupdf"] if have_fitz else [])
+        print(head + "".join(f" | {c:>31}" for c in cols) + " | text/qpdf pymupdf/text mem-bound")
+        results = {}
+        for path, term in files + hostile:
+            runs = args.runs if (path, term) not in hostile else 1
+            name = os.path.basename(path)
+            size = os.path.getsize(path)
+            r = {
+                "text": measure([cli, "text", path, out, term], runs),
+                "region": measure([cli, "region", path, out, "--rect", REGION], runs),
+                "count": measure([cli, "count", path, term], runs),
+            }
+            run_once([cli, "text", path, out, term])
+            out_size = os.path.getsize(out)
+            r["qpdf"] = measure(["qpdf", path, out], runs)
+            if have_fitz:
+                r["pymupdf"] = measure([sys.executable, script, "text", path, out, term], runs, inside=True)
+            results[name] = r
+            bound = 2 * (size + out_size) / 2**20 + 32
+            worst = max(r[c]["peak"] for c in ("text", "region", "count"))
+            ratio_q = r["text"]["median"] / max(r["qpdf"]["median"], 1e-9)
+            ratio_p = (f"{r['pymupdf']['median'] / max(r['text']['median'], 1e-9):12.2f}" if have_fitz
+                       else f"{'-':>12}")
+            print(f"{name[:28]:28} {page_count(path):5d} {size / 2**20:6.1f}" +
+                  "".join(f" | {fmt(r[c])}" for c in cols) +
+                  f" | {ratio_q:9.2f} {ratio_p} {worst:.0f}/{bound:.0f} {'ok' if worst <= bound else 'OVER'}")
+
+        print("\nscaling, 4,000 pages over 2,000 pages (median CPU):")
+        a, b = results["producer_like_4000.pdf"], results["producer_like_2000.pdf"]
+        for c in ("text", "region", "count"):
+            print(f"  {c:7} {a[c]['median'] / b[c]['median']:.2f}")
+    inflate_figures(bench)
+
+
+if __name__ == "__main__":
+    main()
