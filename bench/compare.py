@@ -27,6 +27,7 @@ import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 REGION = "1:72,300,300,100"
+TIME = "/usr/bin/time"  # GNU time (Debian package `time`)
 
 PYMUPDF_SCRIPT = r"""
 import sys, time
@@ -49,16 +50,22 @@ print(time.process_time() - start, found)
 
 
 def run_once(argv):
-    """CPU seconds (user + system) and peak resident MiB of one process."""
-    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
-    out = proc.stdout.read().decode("utf-8", "replace")
-    err = proc.stderr.read().decode("utf-8", "replace")
-    proc.stdout.close()
-    proc.stderr.close()
-    if os.waitstatus_to_exitcode(status) != 0:
-        raise RuntimeError(f"{' '.join(argv[:3])}... failed: {err.strip()[:300]}")
-    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, out
+    """CPU seconds (user + system) and peak resident MiB of one process.
+
+    The process runs under /usr/bin/time, which reports its peak: a child
+    forked from this script would inherit the script's own high-water mark.
+    The CPU time comes from wait4, in microseconds, for time and its child."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            tempfile.NamedTemporaryFile("r", suffix=".time") as figures:
+        proc = subprocess.Popen([TIME, "-f", "%M", "-o", figures.name] + argv, stdout=out, stderr=err)
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        if proc.returncode != 0:
+            raise RuntimeError(f"{' '.join(argv[:3])}... failed: {err.read().decode('utf-8', 'replace').strip()[:300]}")
+        peak_kib = figures.read().split()[-1]
+        return usage.ru_utime + usage.ru_stime, int(peak_kib) / 1024.0, out.read().decode("utf-8", "replace")
 
 
 def measure(argv, runs, inside=False):
@@ -162,10 +169,9 @@ def main():
     args = ap.parse_args()
     cli = os.path.join(args.build, "inkveil")
     bench = os.path.join(args.build, "inkveil_bench")
-    for tool in (cli, bench):
+    for tool in (cli, bench, TIME):
         if not os.access(tool, os.X_OK):
-            sys.exit(f"{tool} is missing: cmake --preset release && cmake --build --preset release "
-                     "&& cmake --build --preset release --target inkveil_bench")
+            sys.exit(f"{tool} is missing: see Benchmarks in the README")
     have_fitz, why = pymupdf_available()
 
     with tempfile.TemporaryDirectory(prefix="inkveil-compare-") as tmp:

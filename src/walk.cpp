@@ -86,8 +86,11 @@ struct Walker {
     int page = 0;  // 1-based number of the page being walked
     bool regions_on_page = false;
     std::vector<Quad> page_boxes{};  // every box painted on the page, in page space
-    int64_t unreadable = 0;        // glyphs of unreadable fonts on this page
-    const Font *unreadable_font = nullptr;
+    // The most glyphs of unreadable fonts in one stream of this page (the
+    // page's content or a form): text is matched stream by stream, so an
+    // occurrence never spans two of them.
+    int64_t unreadable = 0;
+    const Font *unreadable_font = nullptr;  // the font of that stream's first such glyph
     VisitMap visit{};
     PdfObj default_resources{};  // the AcroForm's /DR, for appearances without resources
     bool have_default_resources = false;
@@ -192,8 +195,10 @@ void note_decision(Walker &w, const StreamDecision &d) {
     w.res.matches += d.matches;
     for (size_t t = 0; t < d.term_matches.size() && t < w.res.term_matches.size(); ++t)
         w.res.term_matches[t] += d.term_matches[t];
-    w.unreadable += d.unreadable_glyphs;
-    if (w.unreadable_font == nullptr) w.unreadable_font = d.unreadable_font;
+    if (d.unreadable_glyphs > w.unreadable) {
+        w.unreadable = d.unreadable_glyphs;
+        w.unreadable_font = d.unreadable_font;
+    }
 }
 
 bool changed(const StreamDecision &d) { return !d.boxes.empty() || d.any_blank(); }
@@ -752,7 +757,9 @@ void account_appearance_boxes(Walker &w, int32_t page_num) {
 }
 
 // Text the library cannot read, on a page of a text-mode call: as many
-// glyphs as a search text has characters could hide an occurrence.
+// glyphs in one stream as a search text has letters could hide an
+// occurrence. Counted per stream, a form drawn twice weighs the same before
+// and after its showings are redacted as copies of their own.
 int check_unreadable(Walker &w) {
     if (w.job.search == nullptr) return 1;
     const int64_t letters = search_set_fewest_letters(*w.job.search);

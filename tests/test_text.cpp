@@ -207,6 +207,18 @@ TEST(TextFonts, CodesThatCannotBeReadRefuseTextModeOnly) {
     auto r = page.redact(job);
     ASSERT_EQ(r.rc, 1);
     EXPECT_NE(r.pages[0].find("<0000000000000000> Tj"), std::string::npos) << r.pages[0];
+
+    // Text is matched stream by stream: three such glyphs on the page and
+    // three in a form drawn twice hide no four-letter word.
+    auto objs = type0_font(false);
+    objs.push_back(stream_object(20, "/Type /XObject /Subtype /Form /BBox [0 0 612 792] "
+                                     "/Resources << /Font << /F2 10 0 R >> >>",
+                                 "BT /F2 10 Tf 100 600 Td <003100320030> Tj ET"));
+    PageFixture forms("BT /F2 10 Tf 100 700 Td <003100320030> Tj ET /X1 Do q 1 0 0 1 0 -50 cm /X1 Do Q",
+                      "/Font << /F2 10 0 R >> /XObject << /X1 20 0 R >>", objs);
+    ASSERT_TRUE(forms.loaded);
+    EXPECT_EQ(search(forms, "abcd").rc, 1);
+    EXPECT_EQ(search(forms, "abc").rc, -1);
 }
 
 TEST(TextMatching, ManyTermsInOnePass) {
