@@ -277,8 +277,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         WalkResult counted, redacted;
         const int count_rc = walk_document(doc, text_job, WalkMode::kCount, doc.max_obj_num, counted);
         const int redact_rc = walk_document(doc, text_job, WalkMode::kRedact, doc.max_obj_num, redacted);
-        // Counting counts exactly what a redaction removes.
-        if (count_rc != redact_rc || (count_rc > 0 && counted.matches != redacted.matches)) std::abort();
+        // Counting counts exactly what a redaction removes; only a redaction
+        // fails on an image under a box that it cannot rewrite.
+        if ((count_rc < 0 && redact_rc >= 0) || (redact_rc > 0 && counted.matches != redacted.matches))
+            std::abort();
         if (redact_rc > 0) check_walk(doc, redacted, false);
 
         RedactJob region_job;

@@ -486,7 +486,9 @@ int inline_image_edit(Walker &w, const Frame &fr, const InlineImage &img, Conten
 // The images of a frame under the page's boxes: XObject uses get the number
 // of a copy in fr.outs, inline images an edit. Returns -1 with g_err set.
 int frame_images(Walker &w, Frame &fr) {
-    if (w.page_boxes.empty()) return 1;
+    // Counting writes nothing, so it neither rewrites images nor fails on
+    // one that a redaction could not rewrite.
+    if (w.mode != WalkMode::kRedact || w.page_boxes.empty()) return 1;
     const PdfObj &resources = fr.resources != nullptr ? *fr.resources : kNoResources;
     for (size_t k = 0; k < fr.trace->xobjects.size(); ++k) {
         const XObjectUse &use = fr.trace->xobjects[k];

@@ -268,6 +268,19 @@ TEST(ImagesInDocuments, EncodingsTheEngineCannotRewriteAreRefusedUnderABoxOnly) 
     }
 }
 
+TEST(ImagesInDocuments, CountingReadsTheTextOverAnImageItCouldNotRewrite) {
+    // A JBIG2 scan with an invisible OCR layer: redacting the word fails on
+    // the image under its box; counting writes nothing and counts it.
+    const std::string pdf = image_pdf("q 100 0 0 100 0 0 cm /Im0 Do Q BT 3 Tr /F1 10 Tf 20 20 Td (Secret) Tj ET",
+                                      "/Width 100 /Height 100 /ColorSpace /DeviceGray /BitsPerComponent 1 "
+                                      "/Filter /JBIG2Decode",
+                                      "not really jbig2");
+    RedactedFile run(pdf, "secret", {});
+    EXPECT_EQ(run.rc, 0);
+    EXPECT_NE(run.error.find("/JBIG2Decode"), std::string::npos) << run.error;
+    EXPECT_EQ(count_matches(run.input.c_str(), "secret"), 1) << g_err;
+}
+
 TEST(ImagesInDocuments, AScanWithAnInvisibleTextLayerLosesTheWordInBoth) {
     // A 200 x 100 gray JPEG drawn over 200 x 100 units, and an invisible
     // "Secret" over its pixels 40..76 wide, as OCR writes it.
