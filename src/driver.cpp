@@ -179,6 +179,8 @@ int run_job(const JobSpec &spec, JobReport &report) {
     WalkResult walk;
     if (walk_document(doc, job, WalkMode::kRedact, doc.max_obj_num, walk) < 0) return 0;
     drop_old_content(doc, walk.content_objs, walk.page_changed, drop);
+    for (const int32_t num : walk.replaced_originals)
+        if (static_cast<size_t>(num) < drop.size()) drop[static_cast<size_t>(num)] = 1;
     if (!set_page_resources(doc, walk, replacements)) {
         set_error("out of memory building the output file");
         return 0;

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 #include "api.h"
@@ -92,6 +93,9 @@ struct Walker {
     int64_t unreadable = 0;
     const Font *unreadable_font = nullptr;  // the font of that stream's first such glyph
     VisitMap visit{};
+    // Per XObject, in a redaction: kDrawnAsItself when some stream still
+    // draws the object itself, kCopied when some showing draws a copy.
+    std::vector<uint8_t> draws{};
     PdfObj default_resources{};  // the AcroForm's /DR, for appearances without resources
     bool have_default_resources = false;
     uint8_t rgb[3] = {0, 0, 0};
@@ -548,8 +552,38 @@ bool renames(Walker &w, const Frame &fr, std::vector<ContentEdit> &edits, PdfObj
         }
         edits.push_back({use.name_start, use.name_end, "/" + it->second});
     }
-    if (any) pdfobj_set(resources, "XObject", xobjects);
-    return any;
+    if (!any) return false;
+    // A name whose every Do now draws a copy leaves the resources: the
+    // original, with what the boxes cover, is no longer reachable from this
+    // stream and is not written unless something else still draws it.
+    std::set<std::string> kept, replaced;
+    for (size_t k = 0; k < fr.outs.size(); ++k) {
+        const XObjectUse &use = fr.trace->xobjects[k];
+        if (use.name_end <= use.name_start) continue;
+        std::string name = lex_name_text(fr.content, use.name_start, use.name_end);
+        const bool copy = fr.outs[k] != 0 && fr.outs[k] != use.num;
+        (copy ? replaced : kept).insert(std::move(name));
+    }
+    for (const std::string &name : replaced)
+        if (kept.count(name) == 0) pdfobj_set(xobjects, name, PdfObj{});
+    pdfobj_set(resources, "XObject", xobjects);
+    return true;
+}
+
+constexpr uint8_t kDrawnAsItself = 1, kCopied = 2;
+
+void note_draw(Walker &w, int32_t num, uint8_t how) {
+    if (w.mode == WalkMode::kRedact && num > 0 && static_cast<size_t>(num) < w.draws.size())
+        w.draws[static_cast<size_t>(num)] |= how;
+}
+
+// What a finished stream draws: each Do names the object itself or a copy.
+void note_draws(Walker &w, const Frame &fr) {
+    for (size_t k = 0; k < fr.outs.size() && k < fr.trace->xobjects.size(); ++k) {
+        const XObjectUse &use = fr.trace->xobjects[k];
+        const int32_t out = fr.outs[k];
+        note_draw(w, use.num, out == 0 || out == use.num ? kDrawnAsItself : kCopied);
+    }
 }
 
 // Rewrites form `num` in place with its text decision, once per call.
@@ -677,6 +711,7 @@ int walk_forms(Walker &w, Frame &root) {
         stack.pop_back();
         const int32_t out = finish_form(w, done);
         if (out < 0) return -1;
+        note_draws(w, done);
         Frame &parent = stack.empty() ? root : stack.back();
         parent.outs[parent.next - 1] = out;
     }
@@ -702,7 +737,10 @@ int walk_appearances(Walker &w, const ObjEntry &page_obj) {
         fr.resources = &f->resources;
         fr.outs.assign(f->trace.xobjects.size(), 0);
         if (walk_forms(w, fr) < 0 || finish_form(w, fr) < 0) return -1;
+        note_draws(w, fr);
     }
+    // An appearance is drawn as itself wherever a Do draws a copy of it.
+    for (const int32_t num : streams) note_draw(w, num, kDrawnAsItself);
     return 1;
 }
 
@@ -809,6 +847,7 @@ int walk_page(Walker &w, size_t index) {
     root.outs.assign(trace.xobjects.size(), 0);
     if (walk_forms(w, root) < 0) return -1;
     if (!root.in_place && frame_images(w, root) < 0) return -1;
+    note_draws(w, root);
     if (page != nullptr && walk_appearances(w, *page) < 0) return -1;
     if (w.job.search != nullptr) account_appearance_boxes(w, doc.pages[index].num);
     if (check_unreadable(w) < 0) return -1;
@@ -927,12 +966,15 @@ int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t l
     w.regional = job.regions != nullptr && job.region_count > 0;
     w.next_num = last_num;
     w.visit.assign(slots, 0);
+    if (mode == WalkMode::kRedact) w.draws.assign(slots, 0);
     w.rgb[0] = colour_byte(job.red);
     w.rgb[1] = colour_byte(job.green);
     w.rgb[2] = colour_byte(job.blue);
     if (job.search != nullptr) result.term_matches.assign(job.search->patterns.size(), 0);
     for (size_t i = 0; i < pages; ++i)
         if (walk_page(w, i) < 0) return -1;
+    for (size_t n = 0; n < w.draws.size(); ++n)
+        if (w.draws[n] == kCopied) result.replaced_originals.push_back(static_cast<int32_t>(n));
     std::vector<int32_t> &props = result.props_objects;
     std::sort(props.begin(), props.end());
     props.erase(std::unique(props.begin(), props.end()), props.end());

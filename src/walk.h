@@ -47,6 +47,9 @@ struct WalkResult {
     // Forms rewritten in place, and the copies of forms: their object
     // numbers and the resources their content was read with.
     std::vector<std::pair<int32_t, PdfObj>> rewritten;
+    // Forms and images that every showing now draws as a copy: the
+    // originals hold what the boxes cover and are left out of the output.
+    std::vector<int32_t> replaced_originals;
 };
 
 // Walks every page of `doc` for `job`. Numbers for new objects start after

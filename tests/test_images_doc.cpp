@@ -148,7 +148,10 @@ TEST(ImagesInDocuments, AGrayFlateImageWithAPredictorLosesTheCoveredPixelsOnly) 
     ASSERT_EQ(run.rc, 1) << run.error;
     const int32_t copy = run.copy_drawn(1);
     ASSERT_GT(copy, 10) << run.content(1);
-    EXPECT_EQ(run.data(10).size(), png_up(pixels, w).size());  // the original stays, unused
+    // The original, with the covered pixels, is not drawn any more and is
+    // not written: no resource names it.
+    EXPECT_EQ(run.xobject(1, "Im0"), 0);
+    EXPECT_EQ(doc_find_obj(run.doc, 10), nullptr);
     const std::string out = run.data(copy);
     ASSERT_EQ(out.size(), pixels.size());
     int filled = 0;
@@ -247,6 +250,28 @@ TEST(ImagesInDocuments, AnImageOnTwoPagesIsCopiedWhereABoxCoversItOnly) {
     EXPECT_EQ(run.raw(10), "\x11\x22\x33\x44");  // copied byte for byte
     EXPECT_NE(run.content(2).find("/IvX"), std::string::npos) << run.content(2);
     EXPECT_EQ(run.content(1).find("/IvX"), std::string::npos) << run.content(1);
+}
+
+TEST(ImagesInDocuments, AnOriginalThatNoPageDrawsAnyMoreIsNotWritten) {
+    // Both pages share resources that name the image; only page 1 draws it,
+    // under a box. Its original would still be in the file through page 2's
+    // resources, with the covered pixels.
+    PdfBuilder pdf;
+    pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>")
+        .obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 5 0 R /Contents 6 0 R >>")
+        .obj(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 5 0 R /Contents 7 0 R >>")
+        .obj(5, "<< /XObject << /Im0 10 0 R >> >>")
+        .stream(6, "", "q 10 0 0 10 0 0 cm /Im0 Do Q")
+        .stream(7, "", "0 0 10 10 re f")
+        .stream(10, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8",
+                "\x11\x22\x33\x44")
+        .xref_table("/Root 1 0 R");
+    RedactedFile run(pdf.bytes(), nullptr, {{1, 0, 0, 5, 5}});
+    ASSERT_EQ(run.rc, 1) << run.error;
+    EXPECT_GT(run.copy_drawn(1), 10);
+    EXPECT_EQ(doc_find_obj(run.doc, 10), nullptr);
+    EXPECT_EQ(run.doc.pages.size(), 2u);
 }
 
 TEST(ImagesInDocuments, EncodingsTheEngineCannotRewriteAreRefusedUnderABoxOnly) {
