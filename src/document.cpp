@@ -97,32 +97,32 @@ void index_name(KeyIndex &idx, const unsigned char *b, int32_t size, int32_t p) 
     if (name_token_at(b, size, p, which)) idx.names[which].push_back(p);
 }
 
+// The first byte `c` at or after `from`, or -1: memchr steps over the long
+// runs of stream data that hold no keyword.
+int32_t next_byte(const unsigned char *b, int32_t size, int32_t from, unsigned char c) {
+    if (from >= size) return -1;
+    const void *at = std::memchr(b + from, c, static_cast<size_t>(size - from));
+    return at == nullptr ? -1 : static_cast<int32_t>(static_cast<const unsigned char *>(at) - b);
+}
+
+// Each list is filled from the places of one leading byte, so one pass per
+// byte leaves every list in file order.
 KeyIndex build_key_index(const unsigned char *b, int32_t size) {
     KeyIndex idx;
-    for (int32_t p = 0; p < size; ++p) {
-        switch (b[p]) {
-            case 'o':
-                if (kw_at(b, p, size, "obj")) idx.obj.push_back(p);
-                break;
-            case 'e':
-                if (kw_at(b, p, size, "endobj"))
-                    idx.endobj.push_back(p);
-                else if (kw_at(b, p, size, "endstream"))
-                    idx.endstream.push_back(p);
-                break;
-            case 't':
-                if (kw_at(b, p, size, "trailer")) idx.trailer.push_back(p);
-                break;
-            case 's':
-                if (kw_at(b, p, size, "startxref")) idx.startxref.push_back(p);
-                break;
-            case '/':
-                index_name(idx, b, size, p);
-                break;
-            default:
-                break;
-        }
+    for (int32_t p = next_byte(b, size, 0, 'o'); p >= 0; p = next_byte(b, size, p + 1, 'o'))
+        if (kw_at(b, p, size, "obj")) idx.obj.push_back(p);
+    for (int32_t p = next_byte(b, size, 0, 'e'); p >= 0; p = next_byte(b, size, p + 1, 'e')) {
+        if (kw_at(b, p, size, "endobj"))
+            idx.endobj.push_back(p);
+        else if (kw_at(b, p, size, "endstream"))
+            idx.endstream.push_back(p);
     }
+    for (int32_t p = next_byte(b, size, 0, 't'); p >= 0; p = next_byte(b, size, p + 1, 't'))
+        if (kw_at(b, p, size, "trailer")) idx.trailer.push_back(p);
+    for (int32_t p = next_byte(b, size, 0, 's'); p >= 0; p = next_byte(b, size, p + 1, 's'))
+        if (kw_at(b, p, size, "startxref")) idx.startxref.push_back(p);
+    for (int32_t p = next_byte(b, size, 0, '/'); p >= 0; p = next_byte(b, size, p + 1, '/'))
+        index_name(idx, b, size, p);
     return idx;
 }
 
