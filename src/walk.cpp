@@ -96,6 +96,7 @@ struct Walker {
     // Per XObject, in a redaction: kDrawnAsItself when some stream still
     // draws the object itself, kCopied when some showing draws a copy.
     std::vector<uint8_t> draws{};
+    std::vector<uint8_t> named_seen{};  // XObjects met in resources, once per call
     PdfObj default_resources{};  // the AcroForm's /DR, for appearances without resources
     bool have_default_resources = false;
     uint8_t rgb[3] = {0, 0, 0};
@@ -719,28 +720,63 @@ int walk_forms(Walker &w, Frame &root) {
 
 // The appearance streams of a page's annotations: their text decisions, in
 // place, once per call.
+// A stream walked as itself, with the text decision, once per call: an
+// annotation appearance, or a form that the resources name.
+int walk_in_place(Walker &w, int32_t num, FormEntry &f) {
+    if (f.state != FormEntry::kForm || f.active || f.done_in_place) return 1;
+    form_text_decision(w, f);
+    f.active = true;
+    Frame fr;
+    fr.form = num;
+    fr.in_place = true;
+    fr.content = form_bytes(f);
+    fr.len = f.len;
+    fr.trace = &f.trace;
+    fr.resources = &f.resources;
+    fr.outs.assign(f.trace.xobjects.size(), 0);
+    if (walk_forms(w, fr) < 0 || finish_form(w, fr) < 0) return -1;
+    note_draws(w, fr);
+    return 1;
+}
+
 int walk_appearances(Walker &w, const ObjEntry &page_obj) {
     std::vector<int32_t> streams;
     collect_page_appearances(w.doc, page_obj, w.visit, streams);
     for (const int32_t num : streams) {
         FormEntry *f = nullptr;
-        if (load_form(w, num, true, appearance_resources(w), &f) < 0) return -1;
-        if (f->state != FormEntry::kForm || f->active || f->done_in_place) continue;
-        form_text_decision(w, *f);
-        f->active = true;
-        Frame fr;
-        fr.form = num;
-        fr.in_place = true;
-        fr.content = form_bytes(*f);
-        fr.len = f->len;
-        fr.trace = &f->trace;
-        fr.resources = &f->resources;
-        fr.outs.assign(f->trace.xobjects.size(), 0);
-        if (walk_forms(w, fr) < 0 || finish_form(w, fr) < 0) return -1;
-        note_draws(w, fr);
+        if (load_form(w, num, true, appearance_resources(w), &f) < 0 || walk_in_place(w, num, *f) < 0)
+            return -1;
     }
     // An appearance is drawn as itself wherever a Do draws a copy of it.
     for (const int32_t num : streams) note_draw(w, num, kDrawnAsItself);
+    return 1;
+}
+
+// The forms that the page's resources name, and those that theirs name, to
+// any depth, whether or not anything draws them: a form that no content
+// draws is still in the file, and its text goes as the drawn text does.
+int walk_named_forms(Walker &w, const PdfObj &page_resources) {
+    std::vector<std::pair<int32_t, PdfObj>> work;  // a form and the resources it inherits
+    const auto add_named = [&](const PdfObj &resources) {
+        const PdfObj xobjects = doc_get(w.doc, resources, "XObject");
+        if (xobjects.kind != ObjKind::kDict) return;
+        for (const PdfObj &value : xobjects.items) {
+            if (value.kind != ObjKind::kRef || value.num <= 0 || value.num > w.doc.max_obj_num) continue;
+            const auto num = static_cast<size_t>(value.num);
+            if (num >= w.named_seen.size() || w.named_seen[num]) continue;
+            w.named_seen[num] = 1;
+            work.emplace_back(static_cast<int32_t>(value.num), resources);
+        }
+    };
+    add_named(page_resources);
+    while (!work.empty()) {
+        const auto [num, parent] = std::move(work.back());
+        work.pop_back();
+        if (xobject_is_image(w, num)) continue;
+        FormEntry *f = nullptr;
+        if (load_form(w, num, false, parent, &f) < 0 || walk_in_place(w, num, *f) < 0) return -1;
+        if (f->state == FormEntry::kForm) add_named(f->resources);
+    }
     return 1;
 }
 
@@ -848,6 +884,7 @@ int walk_page(Walker &w, size_t index) {
     if (walk_forms(w, root) < 0) return -1;
     if (!root.in_place && frame_images(w, root) < 0) return -1;
     note_draws(w, root);
+    if (walk_named_forms(w, resources) < 0) return -1;
     if (page != nullptr && walk_appearances(w, *page) < 0) return -1;
     if (w.job.search != nullptr) account_appearance_boxes(w, doc.pages[index].num);
     if (check_unreadable(w) < 0) return -1;
@@ -967,6 +1004,7 @@ int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t l
     w.next_num = last_num;
     w.visit.assign(slots, 0);
     if (mode == WalkMode::kRedact) w.draws.assign(slots, 0);
+    w.named_seen.assign(slots, 0);
     w.rgb[0] = colour_byte(job.red);
     w.rgb[1] = colour_byte(job.green);
     w.rgb[2] = colour_byte(job.blue);

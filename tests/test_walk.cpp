@@ -150,6 +150,26 @@ TEST(WalkForms, FormsOfThePageResources) {
     EXPECT_TRUE(run.file_has("Td (Secret) Tj"));
 }
 
+TEST(WalkForms, FormsTheResourcesNameButNothingDraws) {
+    // Fm0 is named by the page and Fm1 only by Fm0's resources; nothing
+    // draws either, but both are in the file, and their text goes too.
+    PdfBuilder pdf = pages({"/Resources << /XObject << /Fm0 10 0 R >> >> /Contents 5 0 R"});
+    pdf.stream(5, "", "BT (nothing here) Tj ET")
+        .stream(10, std::string(kForm) + " /Resources << /XObject << /Fm1 11 0 R >> >>", kSecret, true)
+        .stream(11, kForm, "BT /F1 12 Tf 100 700 Td (a secret) Tj ET", true)
+        .xref_table("/Root 1 0 R");
+    WalkRun run(pdf, "secret");
+    ASSERT_EQ(run.rc, 1) << run.error;
+    EXPECT_NE(run.form(10).find("(      )"), std::string::npos) << run.form(10);
+    EXPECT_NE(run.form(11).find("(a       )"), std::string::npos) << run.form(11);
+    EXPECT_EQ(run.result.matches, 2);
+    // A region has no place on a form that is not drawn.
+    WalkRun region(pdf, nullptr, {{1, 0, 0, 612, 792}});
+    ASSERT_EQ(region.rc, 1) << region.error;
+    EXPECT_FALSE(region.painted(10));
+    EXPECT_FALSE(region.painted(11));
+}
+
 TEST(WalkForms, NestingOfAnyDepthAndCycles) {
     // Forms 10..2010 each draw the next: every one is redacted, however deep.
     // 3000 and 3001 draw each other and themselves.
