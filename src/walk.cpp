@@ -739,23 +739,26 @@ int walk_in_place(Walker &w, int32_t num, FormEntry &f) {
     return 1;
 }
 
-int walk_appearances(Walker &w, const ObjEntry &page_obj) {
+// Adds the resources of each appearance it walks to `named`.
+int walk_appearances(Walker &w, const ObjEntry &page_obj, std::vector<PdfObj> &named) {
     std::vector<int32_t> streams;
     collect_page_appearances(w.doc, page_obj, w.visit, streams);
     for (const int32_t num : streams) {
         FormEntry *f = nullptr;
         if (load_form(w, num, true, appearance_resources(w), &f) < 0 || walk_in_place(w, num, *f) < 0)
             return -1;
+        if (f->state == FormEntry::kForm) named.push_back(f->resources);
     }
     // An appearance is drawn as itself wherever a Do draws a copy of it.
     for (const int32_t num : streams) note_draw(w, num, kDrawnAsItself);
     return 1;
 }
 
-// The forms that the page's resources name, and those that theirs name, to
-// any depth, whether or not anything draws them: a form that no content
-// draws is still in the file, and its text goes as the drawn text does.
-int walk_named_forms(Walker &w, const PdfObj &page_resources) {
+// The forms that the resources of a page and its appearances name, and
+// those that theirs name, to any depth, whether or not anything draws them:
+// a form that no content draws is still in the file, and its text goes as
+// the drawn text does.
+int walk_named_forms(Walker &w, const std::vector<PdfObj> &named) {
     std::vector<std::pair<int32_t, PdfObj>> work;  // a form and the resources it inherits
     const auto add_named = [&](const PdfObj &resources) {
         const PdfObj xobjects = doc_get(w.doc, resources, "XObject");
@@ -768,7 +771,7 @@ int walk_named_forms(Walker &w, const PdfObj &page_resources) {
             work.emplace_back(static_cast<int32_t>(value.num), resources);
         }
     };
-    add_named(page_resources);
+    for (const PdfObj &resources : named) add_named(resources);
     while (!work.empty()) {
         const auto [num, parent] = std::move(work.back());
         work.pop_back();
@@ -884,8 +887,9 @@ int walk_page(Walker &w, size_t index) {
     if (walk_forms(w, root) < 0) return -1;
     if (!root.in_place && frame_images(w, root) < 0) return -1;
     note_draws(w, root);
-    if (walk_named_forms(w, resources) < 0) return -1;
-    if (page != nullptr && walk_appearances(w, *page) < 0) return -1;
+    std::vector<PdfObj> named = {resources};
+    if (page != nullptr && walk_appearances(w, *page, named) < 0) return -1;
+    if (walk_named_forms(w, named) < 0) return -1;
     if (w.job.search != nullptr) account_appearance_boxes(w, doc.pages[index].num);
     if (check_unreadable(w) < 0) return -1;
     if (w.mode != WalkMode::kRedact) return 1;
