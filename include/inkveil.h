@@ -134,10 +134,10 @@ INKVEIL_API int inkveil_count_matches(const char *input_path, const char *search
  * A job is an opaque handle that holds what to do with one input file: any
  * number of search texts and rectangles, the fill colour and the output path.
  * Running it reads the input once, redacts every search text and rectangle in
- * one pass over the pages and the forms they draw, removes hidden information,
- * checks the finished output once against every search text, and writes it;
- * with no output path it does all of that but the write (a dry run, which
- * tells what a redaction would remove). Afterwards the job tells how many
+ * one pass over the pages and the forms they draw or name, removes hidden
+ * information, checks the finished output once against every search text,
+ * and writes it; with no output path it does all of that but the write (a
+ * dry run, which tells what a redaction would remove). Afterwards the job tells how many
  * occurrences of each search text were removed and where every box was
  * painted.
  *
@@ -248,8 +248,8 @@ INKVEIL_API int inkveil_job_term_count(const inkveil_job *job);
 /*
  * After a successful run: the number of occurrences of search text `term`
  * (its index from inkveil_job_add_text) that the run removed, from the page
- * contents, the forms they draw and annotation appearances. -1 for a NULL
- * job, an index out of range, or a job without results, with the reason in
+ * contents, the forms they draw or name and annotation appearances. -1 for a
+ * NULL job, an index out of range, or a job without results, with the reason in
  * inkveil_last_error().
  */
 INKVEIL_API long long inkveil_job_matches(const inkveil_job *job, int term);
