@@ -137,9 +137,9 @@ INKVEIL_API int inkveil_count_matches(const char *input_path, const char *search
  * one pass over the pages and the forms they draw or name, removes hidden
  * information, checks the finished output once against every search text,
  * and writes it; with no output path it does all of that but the write (a
- * dry run, which tells what a redaction would remove). Afterwards the job tells how many
- * occurrences of each search text were removed and where every box was
- * painted.
+ * dry run, which tells what a redaction would remove). Afterwards the job
+ * tells how many occurrences of each search text were removed and where
+ * every box was painted.
  *
  *     inkveil_job *job = inkveil_job_new();
  *     inkveil_job_set_input(job, "letter.pdf");
