@@ -179,8 +179,9 @@ int run_job(const JobSpec &spec, JobReport &report) {
     WalkResult walk;
     if (walk_document(doc, job, WalkMode::kRedact, doc.max_obj_num, walk) < 0) return 0;
     drop_old_content(doc, walk.content_objs, walk.page_changed, drop);
-    for (const int32_t num : walk.replaced_originals)
-        if (static_cast<size_t>(num) < drop.size()) drop[static_cast<size_t>(num)] = 1;
+    std::vector<int32_t> aliases(static_cast<size_t>(doc.max_obj_num) + 1, 0);
+    for (const auto &[original, copy] : walk.replaced_originals)
+        if (original > 0 && static_cast<size_t>(original) < aliases.size()) aliases[static_cast<size_t>(original)] = copy;
     if (!set_page_resources(doc, walk, replacements)) {
         set_error("out of memory building the output file");
         return 0;
@@ -206,6 +207,7 @@ int run_job(const JobSpec &spec, JobReport &report) {
 
     OutputPlan plan;
     plan.drop = &drop;
+    plan.aliases = &aliases;
     plan.replacements = &replacements;
     plan.forms = &walk.forms;
     plan.page_changed = &walk.page_changed;

@@ -69,6 +69,15 @@ struct Frame {
     std::string image_key;                 // what they were rewritten for
 };
 
+// A form that resources name: read after the last page, with the resources
+// it inherits (an index into Walker::named_parents) and the page that named
+// it first.
+struct NamedForm {
+    int32_t num;
+    size_t parent;
+    int page;
+};
+
 struct Walker {
     const Doc &doc;
     const RedactJob &job;
@@ -96,7 +105,14 @@ struct Walker {
     // Per XObject, in a redaction: kDrawnAsItself when some stream still
     // draws the object itself, kCopied when some showing draws a copy.
     std::vector<uint8_t> draws{};
+    std::unordered_map<int32_t, int32_t> first_copy{};  // an XObject -> its first copy
+    // The forms that resources name, met page by page and read after the
+    // last page (see walk_named_forms); what they draw is not drawn.
     std::vector<uint8_t> named_seen{};  // XObjects met in resources, once per call
+    std::vector<int32_t> seen_xobject_dicts{};  // /XObject dictionaries read, by object number
+    std::vector<NamedForm> named{};
+    std::vector<PdfObj> named_parents{};  // the resources that named them
+    bool undrawn_walk = false;
     PdfObj default_resources{};  // the AcroForm's /DR, for appearances without resources
     bool have_default_resources = false;
     uint8_t rgb[3] = {0, 0, 0};
@@ -400,7 +416,9 @@ int32_t image_object_copy(Walker &w, int32_t num, const std::vector<ImageQuad> &
     }
     NewStream stream;
     stream.num = ++w.next_num;
-    for (const char *k : {"Length", "Filter", "DecodeParms"}) pdfobj_set(dict, k, PdfObj{});
+    // The alternates of an image are other images of the same picture, with
+    // what the boxes cover: the copy names none.
+    for (const char *k : {"Length", "Filter", "DecodeParms", "Alternates", "OPI"}) pdfobj_set(dict, k, PdfObj{});
     PdfObj filters;
     filters.kind = ObjKind::kArray;
     for (const std::string &f : copy.filters) {
@@ -554,19 +572,24 @@ bool renames(Walker &w, const Frame &fr, std::vector<ContentEdit> &edits, PdfObj
         edits.push_back({use.name_start, use.name_end, "/" + it->second});
     }
     if (!any) return false;
-    // A name whose every Do now draws a copy leaves the resources: the
-    // original, with what the boxes cover, is no longer reachable from this
-    // stream and is not written unless something else still draws it.
+    // A name whose every Do now draws a copy leaves these resources, so that
+    // the original is not written for them alone, unless a form this stream
+    // draws has no resources of its own and may draw the name through these.
+    bool inherited = false;
     std::set<std::string> kept, replaced;
     for (size_t k = 0; k < fr.outs.size(); ++k) {
         const XObjectUse &use = fr.trace->xobjects[k];
+        if (auto it = w.forms.find(use.num);
+            it != w.forms.end() && it->second.state == FormEntry::kForm && pdfobj_get(it->second.dict, "Resources") == nullptr)
+            inherited = true;
         if (use.name_end <= use.name_start) continue;
         std::string name = lex_name_text(fr.content, use.name_start, use.name_end);
         const bool copy = fr.outs[k] != 0 && fr.outs[k] != use.num;
         (copy ? replaced : kept).insert(std::move(name));
     }
-    for (const std::string &name : replaced)
-        if (kept.count(name) == 0) pdfobj_set(xobjects, name, PdfObj{});
+    if (!inherited)
+        for (const std::string &name : replaced)
+            if (kept.count(name) == 0) pdfobj_set(xobjects, name, PdfObj{});
     pdfobj_set(resources, "XObject", xobjects);
     return true;
 }
@@ -574,7 +597,7 @@ bool renames(Walker &w, const Frame &fr, std::vector<ContentEdit> &edits, PdfObj
 constexpr uint8_t kDrawnAsItself = 1, kCopied = 2;
 
 void note_draw(Walker &w, int32_t num, uint8_t how) {
-    if (w.mode == WalkMode::kRedact && num > 0 && static_cast<size_t>(num) < w.draws.size())
+    if (w.mode == WalkMode::kRedact && !w.undrawn_walk && num > 0 && static_cast<size_t>(num) < w.draws.size())
         w.draws[static_cast<size_t>(num)] |= how;
 }
 
@@ -583,7 +606,9 @@ void note_draws(Walker &w, const Frame &fr) {
     for (size_t k = 0; k < fr.outs.size() && k < fr.trace->xobjects.size(); ++k) {
         const XObjectUse &use = fr.trace->xobjects[k];
         const int32_t out = fr.outs[k];
-        note_draw(w, use.num, out == 0 || out == use.num ? kDrawnAsItself : kCopied);
+        const bool itself = out == 0 || out == use.num;
+        note_draw(w, use.num, itself ? kDrawnAsItself : kCopied);
+        if (!itself && w.mode == WalkMode::kRedact && !w.undrawn_walk) w.first_copy.emplace(use.num, out);
     }
 }
 
@@ -613,7 +638,7 @@ int32_t finish_form(Walker &w, Frame &fr) {
     f.active = false;
     if (fr.in_place) {
         if (rewrite_in_place(w, fr.form, f) < 0) return -1;
-        if (!w.regional && f.images_below <= 0) {  // never read again in this call
+        if (!w.regional && f.images_below == 0) {  // never read again in this call
             f.trace = ContentTrace{};
             f.content = Buf{};
         }
@@ -718,8 +743,6 @@ int walk_forms(Walker &w, Frame &root) {
     }
 }
 
-// The appearance streams of a page's annotations: their text decisions, in
-// place, once per call.
 // A stream walked as itself, with the text decision, once per call: an
 // annotation appearance, or a form that the resources name.
 int walk_in_place(Walker &w, int32_t num, FormEntry &f) {
@@ -739,47 +762,80 @@ int walk_in_place(Walker &w, int32_t num, FormEntry &f) {
     return 1;
 }
 
-// Adds the resources of each appearance it walks to `named`.
-int walk_appearances(Walker &w, const ObjEntry &page_obj, std::vector<PdfObj> &named) {
+// The forms that `resources` name, noted for walk_named_forms. An indirect
+// /XObject dictionary is read once per call, however many pages share it.
+void name_forms(Walker &w, const PdfObj &resources) {
+    const PdfObj *entry = pdfobj_get(resources, "XObject");
+    if (entry == nullptr) return;
+    if (entry->kind == ObjKind::kRef) {
+        if (entry->num <= 0 || entry->num > w.doc.max_obj_num) return;
+        const auto at = static_cast<size_t>(entry->num);
+        if (at >= w.seen_xobject_dicts.size() || w.seen_xobject_dicts[at]) return;
+        w.seen_xobject_dicts[at] = 1;
+    }
+    const PdfObj xobjects = doc_get(w.doc, resources, "XObject");
+    if (xobjects.kind != ObjKind::kDict) return;
+    bool parent_kept = false;
+    for (const PdfObj &value : xobjects.items) {
+        if (value.kind != ObjKind::kRef || value.num <= 0 || value.num > w.doc.max_obj_num) continue;
+        const auto num = static_cast<size_t>(value.num);
+        if (num >= w.named_seen.size() || w.named_seen[num]) continue;
+        w.named_seen[num] = 1;
+        if (!parent_kept) {
+            w.named_parents.push_back(resources);
+            parent_kept = true;
+        }
+        w.named.push_back({static_cast<int32_t>(value.num), w.named_parents.size() - 1, w.page});
+    }
+}
+
+// The appearance streams of a page's annotations: their text decisions, in
+// place, once per call.
+int walk_appearances(Walker &w, const ObjEntry &page_obj) {
     std::vector<int32_t> streams;
     collect_page_appearances(w.doc, page_obj, w.visit, streams);
     for (const int32_t num : streams) {
         FormEntry *f = nullptr;
         if (load_form(w, num, true, appearance_resources(w), &f) < 0 || walk_in_place(w, num, *f) < 0)
             return -1;
-        if (f->state == FormEntry::kForm) named.push_back(f->resources);
+        if (f->state == FormEntry::kForm) name_forms(w, f->resources);
     }
     // An appearance is drawn as itself wherever a Do draws a copy of it.
     for (const int32_t num : streams) note_draw(w, num, kDrawnAsItself);
     return 1;
 }
 
-// The forms that the resources of a page and its appearances name, and
-// those that theirs name, to any depth, whether or not anything draws them:
-// a form that no content draws is still in the file, and its text goes as
-// the drawn text does.
-int walk_named_forms(Walker &w, const std::vector<PdfObj> &named) {
-    std::vector<std::pair<int32_t, PdfObj>> work;  // a form and the resources it inherits
-    const auto add_named = [&](const PdfObj &resources) {
-        const PdfObj xobjects = doc_get(w.doc, resources, "XObject");
-        if (xobjects.kind != ObjKind::kDict) return;
-        for (const PdfObj &value : xobjects.items) {
-            if (value.kind != ObjKind::kRef || value.num <= 0 || value.num > w.doc.max_obj_num) continue;
-            const auto num = static_cast<size_t>(value.num);
-            if (num >= w.named_seen.size() || w.named_seen[num]) continue;
-            w.named_seen[num] = 1;
-            work.emplace_back(static_cast<int32_t>(value.num), resources);
-        }
-    };
-    for (const PdfObj &resources : named) add_named(resources);
-    while (!work.empty()) {
-        const auto [num, parent] = std::move(work.back());
-        work.pop_back();
-        if (xobject_is_image(w, num)) continue;
+int check_unreadable(Walker &w);
+
+// The forms that the resources of the pages, their appearances and the
+// forms they name name, to any depth, read after the last page: a form that
+// no content draws is still in the file, and its text goes as the drawn text
+// does. Those that a page drew are done already. What these forms draw is
+// not drawn, so it keeps no original in the output (see note_draw).
+int walk_named_forms(Walker &w) {
+    w.undrawn_walk = true;
+    w.regions_on_page = false;
+    w.page_boxes.clear();
+    for (size_t i = 0; i < w.named.size(); ++i) {
+        const NamedForm item = w.named[i];  // the list grows below
+        if (xobject_is_image(w, item.num)) continue;
+        w.page = item.page;
+        w.unreadable = 0;
+        w.unreadable_font = nullptr;
         FormEntry *f = nullptr;
-        if (load_form(w, num, false, parent, &f) < 0 || walk_in_place(w, num, *f) < 0) return -1;
-        if (f->state == FormEntry::kForm) add_named(f->resources);
+        // Read before name_forms below adds to named_parents.
+        const PdfObj &parent = w.named_parents[item.parent];
+        if (load_form(w, item.num, false, parent, &f) < 0 || walk_in_place(w, item.num, *f) < 0) return -1;
+        if (check_unreadable(w) < 0) return -1;
+        if (f->state != FormEntry::kForm) continue;
+        // A form without resources of its own names what its parent named.
+        if (pdfobj_get(f->dict, "Resources") != nullptr) name_forms(w, f->resources);
+        // Nothing reads it again: the pages are done.
+        f->trace = ContentTrace{};
+        f->content = Buf{};
+        f->resources = PdfObj{};
     }
+    w.undrawn_walk = false;
     return 1;
 }
 
@@ -887,9 +943,8 @@ int walk_page(Walker &w, size_t index) {
     if (walk_forms(w, root) < 0) return -1;
     if (!root.in_place && frame_images(w, root) < 0) return -1;
     note_draws(w, root);
-    std::vector<PdfObj> named = {resources};
-    if (page != nullptr && walk_appearances(w, *page, named) < 0) return -1;
-    if (walk_named_forms(w, named) < 0) return -1;
+    name_forms(w, resources);
+    if (page != nullptr && walk_appearances(w, *page) < 0) return -1;
     if (w.job.search != nullptr) account_appearance_boxes(w, doc.pages[index].num);
     if (check_unreadable(w) < 0) return -1;
     if (w.mode != WalkMode::kRedact) return 1;
@@ -1009,14 +1064,17 @@ int walk_document(const Doc &doc, const RedactJob &job, WalkMode mode, int32_t l
     w.visit.assign(slots, 0);
     if (mode == WalkMode::kRedact) w.draws.assign(slots, 0);
     w.named_seen.assign(slots, 0);
+    w.seen_xobject_dicts.assign(slots, 0);
     w.rgb[0] = colour_byte(job.red);
     w.rgb[1] = colour_byte(job.green);
     w.rgb[2] = colour_byte(job.blue);
     if (job.search != nullptr) result.term_matches.assign(job.search->patterns.size(), 0);
     for (size_t i = 0; i < pages; ++i)
         if (walk_page(w, i) < 0) return -1;
+    if (walk_named_forms(w) < 0) return -1;
     for (size_t n = 0; n < w.draws.size(); ++n)
-        if (w.draws[n] == kCopied) result.replaced_originals.push_back(static_cast<int32_t>(n));
+        if (w.draws[n] == kCopied)
+            result.replaced_originals.emplace_back(static_cast<int32_t>(n), w.first_copy[static_cast<int32_t>(n)]);
     std::vector<int32_t> &props = result.props_objects;
     std::sort(props.begin(), props.end());
     props.erase(std::unique(props.begin(), props.end()), props.end());

@@ -47,9 +47,11 @@ struct WalkResult {
     // Forms rewritten in place, and the copies of forms: their object
     // numbers and the resources their content was read with.
     std::vector<std::pair<int32_t, PdfObj>> rewritten;
-    // Forms and images that every showing now draws as a copy: the
-    // originals hold what the boxes cover and are left out of the output.
-    std::vector<int32_t> replaced_originals;
+    // Forms and images that every showing now draws as a copy, with their
+    // first copy: the originals hold what the boxes cover, so each is
+    // written with its copy's dictionary and data instead, and whatever else
+    // names it (shared resources, a mask, a pattern) names that.
+    std::vector<std::pair<int32_t, int32_t>> replaced_originals;
 };
 
 // Walks every page of `doc` for `job`. Numbers for new objects start after

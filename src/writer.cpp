@@ -169,6 +169,14 @@ const NewStream *new_stream(const Writer &w, int32_t n) {
     return s.num == n ? &s : nullptr;
 }
 
+// The new stream that input object n is written as, or nullptr.
+const NewStream *alias_of(const Writer &w, int32_t n) {
+    const std::vector<int32_t> *aliases = w.plan.aliases;
+    if (aliases == nullptr || n <= 0 || static_cast<size_t>(n) >= aliases->size()) return nullptr;
+    const int32_t to = (*aliases)[static_cast<size_t>(n)];
+    return to > 0 ? new_stream(w, to) : nullptr;
+}
+
 // An input object that may be written: in the table and not left out.
 bool writable(const Writer &w, int32_t n) {
     return n >= 1 && n <= w.doc.max_obj_num && w.first[static_cast<size_t>(n)] >= 0 &&
@@ -533,7 +541,9 @@ bool choose_objects(Writer &w) {
         while (!pending.empty()) {
             const int32_t n = pending.back();
             pending.pop_back();
-            if (const NewStream *s = new_stream(w, n)) {
+            const NewStream *s = new_stream(w, n);
+            if (s == nullptr) s = alias_of(w, n);
+            if (s != nullptr) {
                 refs.clear();
                 collect_refs(reinterpret_cast<const unsigned char *>(s->dict.data()), 0,
                              static_cast<int32_t>(s->dict.size()), refs);
@@ -619,9 +629,12 @@ bool unscannable(const Writer &w, const char *dict, const ObjEntry &e, int32_t l
     return false;
 }
 
+bool write_stream_as(Writer &w, int32_t n, const NewStream &s);
+
 bool write_object(Writer &w, size_t index) {
     const ObjEntry &e = w.doc.objs[index];
     const int32_t n = e.num;
+    if (const NewStream *s = alias_of(w, n)) return write_stream_as(w, n, *s);
     Body body;
     if (!make_body(w, index, body)) return false;
     const int32_t gen = (e.gen >= 1 && e.gen <= 65534) ? e.gen : 0;
@@ -645,22 +658,27 @@ bool write_object(Writer &w, size_t index) {
     return put_str(w, "\nendstream\nendobj\n");
 }
 
+// Writes new stream `s` as object n (its own number, or that of the input
+// object it replaces).
+bool write_stream_as(Writer &w, int32_t n, const NewStream &s) {
+    DictText dict = copy_text(s.dict.c_str());
+    char insert[64];
+    std::snprintf(insert, sizeof insert, " /Length %llu", static_cast<unsigned long long>(s.data.len));
+    if (!dict || !insert_entry(dict, insert)) return fail(kOutOfMemory);
+    w.offsets[static_cast<size_t>(n)] = static_cast<int32_t>(w.out.len);
+    w.gens[static_cast<size_t>(n)] = 0;
+    return put_fmt(w, "%ld 0 obj\n", static_cast<long>(n)) && put_str(w, dict.get()) &&
+           put_str(w, "\nstream\n") && put(w, s.data.data.get(), s.data.len) &&
+           put_str(w, "\nendstream\nendobj\n");
+}
+
 bool write_new_streams(Writer &w) {
     if (w.plan.new_streams == nullptr) return true;
     for (const NewStream &s : *w.plan.new_streams) {
         if (s.num <= w.doc.max_obj_num || s.num > w.last || !w.keep[static_cast<size_t>(s.num)] ||
             w.offsets[static_cast<size_t>(s.num)] >= 0)
             continue;
-        DictText dict = copy_text(s.dict.c_str());
-        char insert[64];
-        std::snprintf(insert, sizeof insert, " /Length %llu", static_cast<unsigned long long>(s.data.len));
-        if (!dict || !insert_entry(dict, insert)) return fail(kOutOfMemory);
-        w.offsets[static_cast<size_t>(s.num)] = static_cast<int32_t>(w.out.len);
-        w.gens[static_cast<size_t>(s.num)] = 0;
-        if (!put_fmt(w, "%ld 0 obj\n", static_cast<long>(s.num)) || !put_str(w, dict.get()) ||
-            !put_str(w, "\nstream\n") || !put(w, s.data.data.get(), s.data.len) ||
-            !put_str(w, "\nendstream\nendobj\n"))
-            return false;
+        if (!write_stream_as(w, s.num, s)) return false;
     }
     return true;
 }

@@ -35,6 +35,9 @@ struct OutputPlan {
     const std::vector<int32_t> *new_content = nullptr;   // per page index: new content object
     const std::vector<Buf> *page_content = nullptr;      // per page index: rewritten content
     const std::vector<NewStream> *new_streams = nullptr;  // written when something names them
+    // Per input object number: the new stream whose dictionary and data it
+    // is written with instead of its own (0: none).
+    const std::vector<int32_t> *aliases = nullptr;
     int32_t last_num = 0;  // highest object number of the output
     // The largest output accepted, in bytes: offsets are 32-bit. Tests lower it
     // to reach the size failure without building a 2 GiB file.

@@ -148,8 +148,8 @@ TEST(ImagesInDocuments, AGrayFlateImageWithAPredictorLosesTheCoveredPixelsOnly) 
     ASSERT_EQ(run.rc, 1) << run.error;
     const int32_t copy = run.copy_drawn(1);
     ASSERT_GT(copy, 10) << run.content(1);
-    // The original, with the covered pixels, is not drawn any more and is
-    // not written: no resource names it.
+    // The original, with the covered pixels, is not drawn any more: its
+    // name leaves the page's resources and nothing else names it.
     EXPECT_EQ(run.xobject(1, "Im0"), 0);
     EXPECT_EQ(doc_find_obj(run.doc, 10), nullptr);
     const std::string out = run.data(copy);
@@ -252,26 +252,89 @@ TEST(ImagesInDocuments, AnImageOnTwoPagesIsCopiedWhereABoxCoversItOnly) {
     EXPECT_EQ(run.content(1).find("/IvX"), std::string::npos) << run.content(1);
 }
 
-TEST(ImagesInDocuments, AnOriginalThatNoPageDrawsAnyMoreIsNotWritten) {
+TEST(ImagesInDocuments, AnOriginalThatNoPageDrawsAsItselfIsWrittenAsItsCopy) {
     // Both pages share resources that name the image; only page 1 draws it,
     // under a box. Its original would still be in the file through page 2's
-    // resources, with the covered pixels.
+    // resources, with the covered pixels; it is also page 2's soft mask of
+    // another image, which must not lose it.
     PdfBuilder pdf;
     pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
         .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>")
         .obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 5 0 R /Contents 6 0 R >>")
-        .obj(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 5 0 R /Contents 7 0 R >>")
+        .obj(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im1 11 0 R >> >> "
+                "/Contents 7 0 R >>")
         .obj(5, "<< /XObject << /Im0 10 0 R >> >>")
         .stream(6, "", "q 10 0 0 10 0 0 cm /Im0 Do Q")
-        .stream(7, "", "0 0 10 10 re f")
+        .stream(7, "", "q 10 0 0 10 300 300 cm /Im1 Do Q")
         .stream(10, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8",
                 "\x11\x22\x33\x44")
+        .stream(11, "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8 "
+                    "/SMask 10 0 R",
+                "\x55\x66\x77\x88")
         .xref_table("/Root 1 0 R");
     RedactedFile run(pdf.bytes(), nullptr, {{1, 0, 0, 5, 5}});
     ASSERT_EQ(run.rc, 1) << run.error;
-    EXPECT_GT(run.copy_drawn(1), 10);
-    EXPECT_EQ(doc_find_obj(run.doc, 10), nullptr);
+    const int32_t copy = run.copy_drawn(1);
+    EXPECT_GT(copy, 11);
+    EXPECT_EQ(run.data(10), run.data(copy));
+    EXPECT_EQ(run.data(10).size(), 4u);
+    EXPECT_NE(run.data(10), "\x11\x22\x33\x44");
+    EXPECT_EQ(run.raw(11), "\x55\x66\x77\x88");
     EXPECT_EQ(run.doc.pages.size(), 2u);
+}
+
+TEST(ImagesInDocuments, CoveredPixelsLeaveTheFileWhateverRouteNamesTheImage) {
+    // Image 10 (100 bytes of 'Z', unfiltered) and form 11 that draws it,
+    // with the word "hello" over it. Whatever else names them, the written
+    // file must not hold the covered pixels as they were, and an image that
+    // an uncovered showing still draws must stay.
+    const std::string pixels(100, 'Z');
+    const std::string image = "/Type /XObject /Subtype /Image /Width 10 /Height 10 /ColorSpace /DeviceGray "
+                              "/BitsPerComponent 8";
+    const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /XObject << /X 10 0 R "
+                             ">> /Font << /F1 12 0 R >> >>";
+    struct Case {
+        const char *name;
+        std::string page1, page2;        // resources and content of each page
+        const char *search;              // or the region below
+        Region region;
+        bool original_stays;             // an uncovered showing draws the original
+    };
+    const Case cases[] = {
+        // Page 1 names the form before page 2 draws it; the match is in it.
+        {"named before drawn", "/Resources << /XObject << /F 11 0 R >> >> /Contents 5 0 R",
+         "/Resources << /XObject << /F 11 0 R >> >> /Contents 6 0 R", "hello", {}, false},
+        // The page names the form and the image and draws only the form.
+        {"named beside its form", "/Resources << /XObject << /F 11 0 R /X 10 0 R >> >> /Contents 6 0 R",
+         "/Resources << >> /Contents 5 0 R", nullptr, {1, 0, 0, 400, 400}, false},
+        // A form without resources of its own draws the image again,
+        // uncovered, through the page's.
+        {"inherited resources", "/Resources << /XObject << /X 10 0 R /G 13 0 R >> >> /Contents 7 0 R",
+         "/Resources << >> /Contents 5 0 R", nullptr, {1, 0, 0, 50, 50}, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PdfBuilder pdf;
+        pdf.obj(1, "<< /Type /Catalog /Pages 2 0 R >>")
+            .obj(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>")
+            .obj(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] " + c.page1 + " >>")
+            .obj(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] " + c.page2 + " >>")
+            .stream(5, "", "0 0 1 1 re f")
+            .stream(6, "", "/F Do")
+            .stream(7, "", "q 100 0 0 100 0 0 cm /X Do Q /G Do")
+            .stream(10, image, pixels)
+            .stream(11, form, "q 100 0 0 100 0 0 cm /X Do Q BT /F1 12 Tf 10 10 Td (hello) Tj ET")
+            .obj(12, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+            .stream(13, "/Type /XObject /Subtype /Form /BBox [0 0 612 792]", "q 100 0 0 100 250 250 cm /X Do Q")
+            .xref_table("/Root 1 0 R");
+        RedactedFile run(pdf.bytes(), c.search, c.search != nullptr ? std::vector<Region>{} : std::vector<Region>{c.region});
+        ASSERT_EQ(run.rc, 1) << run.error;
+        const std::string out(run.doc.data.begin(), run.doc.data.end());
+        EXPECT_EQ(out.find(pixels) != std::string::npos, c.original_stays);
+        if (c.original_stays) {
+            EXPECT_NE(run.content(1).find("/IvX"), std::string::npos) << run.content(1);
+        }
+    }
 }
 
 TEST(ImagesInDocuments, EncodingsTheEngineCannotRewriteAreRefusedUnderABoxOnly) {
