@@ -645,9 +645,10 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
     // Empty content leaves no state for the boxes to escape.
     const bool wrap = paint && len > 0;
     // A Q with nothing to restore would end the wrapping q early; readers
-    // ignore it anyway.
+    // ignore it. "q Q" restores what it saves, and stays an operator, which
+    // ends an array or dictionary left open before it as the Q did.
     if (wrap)
-        for (const int32_t q : trace.stray_restores) edits.push_back({q, q + 1, " "});
+        for (const int32_t q : trace.stray_restores) edits.push_back({q, q + 1, "q Q"});
     // An inline image without EI is closed right after its ID, so that what
     // follows stays content, as it was read, and the boxes are not image data.
     if (paint)

@@ -150,7 +150,9 @@ TEST(RedactContent, ThePaintedBlockIsReadAsOperatorsWhateverTheEndState) {
         {"BT (abc) Tj ET", "BT ( bc) Tj ET", "", 1},
         {"BT (abc) Tj", "BT ( bc) Tj", "\nET", 1},
         {"q q 2 0 0 2 0 0 cm BT (abc) Tj ET", "q q 2 0 0 2 0 0 cm BT ( bc) Tj ET", "", 3},
-        {"Q BT (abc) Tj ET", "  BT ( bc) Tj ET", "", 1},  // a stray Q would end the wrap
+        // A stray Q would end the wrap; inside an array it ends the array.
+        {"Q BT (abc) Tj ET", "q Q BT ( bc) Tj ET", "", 1},
+        {"BT [(x) Q(y)] TJ (abc) Tj ET", "BT [(x) q Q(y)] TJ ( bc) Tj ET", "", 1},
         {"BT (a) Tj (ab(c", "BT ( ) Tj (ab(c", "\n))\nET", 1},
         {"<41", "<41", "\n>", 1},
         {"/P <</MCID 0 /Alt (x", "/P <</MCID 0 /Alt (x", "\n)>>", 1},
