@@ -395,6 +395,14 @@ void op_sources(const unsigned char *b, int32_t len, const ShowOp &op, std::vect
     }
 }
 
+// The hex digits of source bytes copied into a hex string that is being
+// split: whatever else the string held (readers skip it) could read as a
+// token of its own, "<<" for one, once the string is cut before it.
+void copy_hex(const unsigned char *b, int32_t from, int32_t to, std::string &out) {
+    for (int32_t i = from; i < to; ++i)
+        if (hex_digit_value(b[i]) >= 0) out += static_cast<char>(b[i]);
+}
+
 // A string token of op `plan` rewritten: blanked glyphs as blank codes, and
 // the string split with a number wherever the plan moves the pen. Glyphs
 // [first, end) of the op stand in it, at sources[first - op.first_glyph] on.
@@ -409,7 +417,7 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const std::
     for (int32_t gi = first; gi < end; ++gi) {
         const GlyphSource &g = sources[static_cast<size_t>(gi - op.first_glyph)];
         if (hex) {
-            out.append(reinterpret_cast<const char *>(b + pos), static_cast<size_t>(g.start - pos));
+            copy_hex(b, pos, g.start, out);
         } else {
             copy_escaped(b, pos, g.start, out);
         }
@@ -417,7 +425,7 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const std::
             out += hex ? hex_code(font.blank_code, font.blank_bytes)
                        : literal_code(font.blank_code, font.blank_bytes);
         } else if (hex) {
-            out.append(reinterpret_cast<const char *>(b + g.start), static_cast<size_t>(g.end - g.start));
+            copy_hex(b, g.start, g.end, out);
         } else {
             copy_escaped(b, g.start, g.end, out);
         }
@@ -437,7 +445,7 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const std::
         return out;
     }
     if (hex)
-        out.append(reinterpret_cast<const char *>(b + pos), static_cast<size_t>(close - pos));
+        copy_hex(b, pos, close, out);
     else
         copy_escaped(b, pos, close, out);
     out += hex ? '>' : ')';
