@@ -796,11 +796,11 @@ void BM_RedactImage(benchmark::State &state) {
     const std::vector<unsigned char> pixels = scanned_page();
     const bool jpeg = state.range(0) == 0;
     std::vector<unsigned char> data;
-    ImageSpec spec;
-    spec.width = kScanWidth;
-    spec.height = kScanHeight;
-    spec.components = 3;
-    spec.space = ImageSpec::Space::kRGB;
+    ImageDesc desc;
+    desc.width = kScanWidth;
+    desc.height = kScanHeight;
+    desc.components = 3;
+    desc.space = ImageDesc::Space::kRGB;
     if (jpeg) {
         tjhandle handle = tjInitCompress();
         unsigned char *out = nullptr;
@@ -810,18 +810,18 @@ void BM_RedactImage(benchmark::State &state) {
         data.assign(out, out + size);
         tjFree(out);
         tjDestroy(handle);
-        spec.filters = {"DCTDecode"};
+        desc.filters = {"DCTDecode"};
     } else {
         uLongf size = compressBound(pixels.size());
         data.resize(size);
         compress2(data.data(), &size, pixels.data(), pixels.size(), 6);
         data.resize(size);
-        spec.filters = {"FlateDecode"};
-        spec.parms.resize(1);
+        desc.filters = {"FlateDecode"};
+        desc.parms.resize(1);
     }
     ImageEdit edit;
     for (auto _ : state) {
-        if (image_redact(spec, data.data(), data.size(), kScanBox, ImageFill::kColour, kBlack, edit,
+        if (image_redact(desc, data.data(), data.size(), kScanBox, ImageFill::kColour, kBlack, edit,
                          nullptr) != ImageStatus::kChanged) {
             state.SkipWithError("the image was not rewritten");
             return;

@@ -182,10 +182,10 @@ typedef struct {
     char short_name;   /* 0 when none */
     int takes_value;
     unsigned commands; /* FOR_* bits */
-} OptionSpec;
+} OptionDef;
 
 /* Indexed by the OPT_* values. */
-static const OptionSpec option_specs[] = {
+static const OptionDef option_defs[] = {
     {"help", 'h', 0, FOR_ALL},
     {"color", 0, 1, FOR_TEXT | FOR_REGION},
     {"out-dir", 0, 1, FOR_TEXT | FOR_REGION},
@@ -196,7 +196,7 @@ static const OptionSpec option_specs[] = {
     {"terms-file", 0, 1, FOR_TEXT | FOR_FIND},
     {"report", 0, 1, FOR_TEXT | FOR_REGION},
 };
-#define OPTION_COUNT ((int)(sizeof option_specs / sizeof option_specs[0]))
+#define OPTION_COUNT ((int)(sizeof option_defs / sizeof option_defs[0]))
 
 /* Indexed by the Command values. */
 static const char *const command_names[] = {"text", "region", "count", "find"};
@@ -430,8 +430,8 @@ static int find_option(const char *arg, const char **inline_value) {
         const char *eq = strchr(name, '=');
         const size_t len = eq != NULL ? (size_t)(eq - name) : strlen(name);
         for (int k = 0; k < OPTION_COUNT; ++k) {
-            if (strlen(option_specs[k].name) == len &&
-                strncmp(option_specs[k].name, name, len) == 0) {
+            if (strlen(option_defs[k].name) == len &&
+                strncmp(option_defs[k].name, name, len) == 0) {
                 if (eq != NULL) *inline_value = eq + 1;
                 return k;
             }
@@ -439,7 +439,7 @@ static int find_option(const char *arg, const char **inline_value) {
         return -1;
     }
     for (int k = 0; k < OPTION_COUNT; ++k) {
-        if (option_specs[k].short_name != 0 && option_specs[k].short_name == arg[1]) {
+        if (option_defs[k].short_name != 0 && option_defs[k].short_name == arg[1]) {
             if (arg[2] != '\0') *inline_value = arg + 2;
             return k;
         }
@@ -479,13 +479,13 @@ static int parse_command(int argc, char **argv, Request *rq) {
         const char *value = NULL;
         const int opt = find_option(arg, &value);
         if (opt < 0) return usage_error(cmd, "unknown option '%s'", arg);
-        if (!(option_specs[opt].commands & (1u << cmd)))
+        if (!(option_defs[opt].commands & (1u << cmd)))
             return usage_error(cmd, "option '%s' does not apply to 'inkveil %s'", arg,
                                command_names[cmd]);
-        if (option_specs[opt].takes_value && value == NULL) {
+        if (option_defs[opt].takes_value && value == NULL) {
             if (i + 1 >= argc) return usage_error(cmd, "option '%s' needs a value", arg);
             value = argv[++i];
-        } else if (!option_specs[opt].takes_value && value != NULL) {
+        } else if (!option_defs[opt].takes_value && value != NULL) {
             return usage_error(cmd, "option '%s' takes no value", arg);
         }
         long n;

@@ -13,11 +13,11 @@ namespace {
 
 constexpr size_t kHeader = 12;
 
-ImageSpec spec_from(const uint8_t *h) {
-    using Space = ImageSpec::Space;
-    ImageSpec spec;
+ImageDesc desc_from(const uint8_t *h) {
+    using Space = ImageDesc::Space;
+    ImageDesc desc;
     static const int kBpc[8] = {1, 2, 4, 8, 16, 8, 8, 3};
-    spec.bpc = kBpc[(h[0] >> 3) & 7];
+    desc.bpc = kBpc[(h[0] >> 3) & 7];
     // The colour spaces: gray, RGB, CMYK, indexed, two colorants, a stencil,
     // gray with /Decode [1 0], three ICC-based components.
     static const struct {
@@ -32,14 +32,14 @@ ImageSpec spec_from(const uint8_t *h) {
         {Space::kGray, 1, false, {1, 0}}, {Space::kOther, 3, false, {0, 1, 0, 1, 0, 1}},
     };
     const auto &chosen = kSpaces[h[0] & 7];
-    spec.space = chosen.space;
-    spec.components = chosen.components;
-    spec.image_mask = chosen.stencil;
-    spec.decode = chosen.decode;
-    if (spec.space == Space::kIndexed) {
-        spec.base_components = 3;
-        spec.base_space = Space::kRGB;
-        spec.palette = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 128, 0};
+    desc.space = chosen.space;
+    desc.components = chosen.components;
+    desc.image_mask = chosen.stencil;
+    desc.decode = chosen.decode;
+    if (desc.space == Space::kIndexed) {
+        desc.base_components = 3;
+        desc.base_space = Space::kRGB;
+        desc.palette = {0, 0, 0, 255, 255, 255, 255, 0, 0, 0, 128, 0};
     }
     static const std::vector<std::string> kChains[10] = {
         {},
@@ -54,23 +54,23 @@ ImageSpec spec_from(const uint8_t *h) {
         {"LZWDecode"},
     };
     const int chain = h[1] % 10;
-    spec.filters = kChains[chain];
-    spec.parms.resize(spec.filters.size());
+    desc.filters = kChains[chain];
+    desc.parms.resize(desc.filters.size());
     if (chain == 6 || chain == 7) {
-        spec.parms[0] = {chain == 6 ? 12 : 2, spec.components, spec.bpc, 0};
-        spec.parms[0].columns = 1 + h[2] % 64;
+        desc.parms[0] = {chain == 6 ? 12 : 2, desc.components, desc.bpc, 0};
+        desc.parms[0].columns = 1 + h[2] % 64;
     }
-    if (chain == 4 && (h[1] & 0x80) != 0) spec.parms[0].color_transform = h[1] >> 6 & 1;
-    spec.width = 1 + h[2] % 64;
-    spec.height = 1 + h[3] % 64;
-    return spec;
+    if (chain == 4 && (h[1] & 0x80) != 0) desc.parms[0].color_transform = h[1] >> 6 & 1;
+    desc.width = 1 + h[2] % 64;
+    desc.height = 1 + h[3] % 64;
+    return desc;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < kHeader) return 0;
-    const ImageSpec spec = spec_from(data);
+    const ImageDesc desc = desc_from(data);
     ImageQuad quad;
     for (int i = 0; i < 4; ++i) {
         quad.u[i] = data[4 + 2 * i] / 200.0 - 0.1;
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ImageEdit out;
     std::string reason;
     const ImageStatus status =
-        image_redact(spec, data + kHeader, size - kHeader, {quad}, fill, rgb, out, &reason);
+        image_redact(desc, data + kHeader, size - kHeader, {quad}, fill, rgb, out, &reason);
     if (status != ImageStatus::kChanged) {
         if (!out.data.empty()) std::abort();
         if (status != ImageStatus::kUntouched && reason.empty()) std::abort();
@@ -89,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (out.data.empty() || out.filters.size() != 1) std::abort();
     if (out.filters[0] == "FlateDecode") {
-        const uint64_t row = (uint64_t(spec.width) * spec.components * spec.bpc + 7) / 8;
-        const uint64_t expected = row * uint64_t(spec.height);
+        const uint64_t row = (uint64_t(desc.width) * desc.components * desc.bpc + 7) / 8;
+        const uint64_t expected = row * uint64_t(desc.height);
         std::vector<unsigned char> decoded(expected + 1);
         uint64_t produced = 0;
         if (inflate_decompress(out.data.data(), out.data.size(), decoded.data(), decoded.size(),

@@ -237,17 +237,17 @@ int64_t count_in(const Doc &doc, const SearchSet &search) {
 // One job per input: a dry run with the terms, or a written run with the
 // terms and the region.
 void check_job(const std::string &input, const SearchSet &search, bool written, size_t pages) {
-    JobSpec spec;
-    spec.input_path = input.c_str();
-    spec.terms = {kTerms[0], kTerms[1]};
+    JobParams params;
+    params.input_path = input.c_str();
+    params.terms = {kTerms[0], kTerms[1]};
     const std::string output = input + ".out.pdf";
     if (written) {
-        spec.output_path = output.c_str();
-        spec.regions = {kRegion};
+        params.output_path = output.c_str();
+        params.regions = {kRegion};
     }
     JobReport report;
     clear_error();
-    if (run_job(spec, report) != 1) {
+    if (run_job(params, report) != 1) {
         if (g_err[0] == '\0') std::abort();  // a failure always says why
         if (written) std::remove(output.c_str());
         return;

@@ -299,15 +299,15 @@ INKVEIL_API int inkveil_job_run(inkveil_job *job) {
             set_error("the job has no search text and no region");
             return 0;
         }
-        JobSpec spec;
-        spec.input_path = job->has_input ? job->input.c_str() : nullptr;
-        spec.output_path = job->has_output ? job->output.c_str() : nullptr;
-        spec.terms = job->terms;
-        spec.regions = job->regions;
-        spec.red = job->red;
-        spec.green = job->green;
-        spec.blue = job->blue;
-        if (!run_job(spec, job->report)) return 0;
+        JobParams params;
+        params.input_path = job->has_input ? job->input.c_str() : nullptr;
+        params.output_path = job->has_output ? job->output.c_str() : nullptr;
+        params.terms = job->terms;
+        params.regions = job->regions;
+        params.red = job->red;
+        params.green = job->green;
+        params.blue = job->blue;
+        if (!run_job(params, job->report)) return 0;
         job->has_results = true;
         return 1;
     });

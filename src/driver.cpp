@@ -132,27 +132,27 @@ bool verify_as_read(const Doc &output, const RedactJob &job, const WalkResult &w
 
 }  // namespace
 
-int run_job(const JobSpec &spec, JobReport &report) {
+int run_job(const JobParams &params, JobReport &report) {
     report = JobReport{};
-    if (spec.input_path == nullptr) {
+    if (params.input_path == nullptr) {
         set_error("NULL path argument");
         return 0;
     }
     SearchSet search;
-    for (const std::string &term : spec.terms) {
+    for (const std::string &term : params.terms) {
         if (term.empty() || !search_set_add(search, term.c_str())) {
             set_error("search_text cannot be empty");
             return 0;
         }
     }
     search_set_build(search);
-    const char *input_path = spec.input_path;
-    const char *output_path = spec.output_path;
+    const char *input_path = params.input_path;
+    const char *output_path = params.output_path;
     DocGuard guard;
     Doc &doc = guard.doc;
     if (!load_with_pages(input_path, doc)) return 0;
-    const Region *regions = spec.regions.empty() ? nullptr : spec.regions.data();
-    const int region_count = static_cast<int>(spec.regions.size());
+    const Region *regions = params.regions.empty() ? nullptr : params.regions.data();
+    const int region_count = static_cast<int>(params.regions.size());
     const bool has_regions = regions != nullptr;
     if (has_regions && !validate_regions(regions, region_count, static_cast<int32_t>(doc.pages.size())))
         return 0;
@@ -160,9 +160,9 @@ int run_job(const JobSpec &spec, JobReport &report) {
     job.search = search.patterns.empty() ? nullptr : &search;
     job.regions = regions;
     job.region_count = region_count;
-    job.red = spec.red;
-    job.green = spec.green;
-    job.blue = spec.blue;
+    job.red = params.red;
+    job.green = params.green;
+    job.blue = params.blue;
 
     // Per-object tables, max_obj_num + 64 slots each.
     const int32_t table_size = doc.max_obj_num + 64;
@@ -220,7 +220,7 @@ int run_job(const JobSpec &spec, JobReport &report) {
     DocGuard readback;
     if (!build_output(doc, plan, out, unscanned, &readback.doc)) return 0;
 
-    bool clean = verify_output_terms(out.data.get(), static_cast<int32_t>(out.len), spec.terms,
+    bool clean = verify_output_terms(out.data.get(), static_cast<int32_t>(out.len), params.terms,
                                      unscanned) != 0;
     if (clean && job.search != nullptr) clean = verify_as_read(readback.doc, job, walk, new_content);
     if (!clean) {
@@ -247,16 +247,16 @@ int apply_redaction(const char *input_path, const char *output_path, const char 
         set_error("search_text cannot be empty");
         return 0;
     }
-    JobSpec spec;
-    spec.input_path = input_path;
-    spec.output_path = output_path;
-    if (search_text != nullptr) spec.terms.emplace_back(search_text);
-    if (regions != nullptr && region_count > 0) spec.regions.assign(regions, regions + region_count);
-    spec.red = red;
-    spec.green = green;
-    spec.blue = blue;
+    JobParams params;
+    params.input_path = input_path;
+    params.output_path = output_path;
+    if (search_text != nullptr) params.terms.emplace_back(search_text);
+    if (regions != nullptr && region_count > 0) params.regions.assign(regions, regions + region_count);
+    params.red = red;
+    params.green = green;
+    params.blue = blue;
     JobReport report;
-    return run_job(spec, report);
+    return run_job(params, report);
 }
 
 int count_matches(const char *input_path, const char *search_text) {

@@ -22,7 +22,7 @@ bool region_is_finite(const Region &region);
 bool validate_regions(const Region *regions, int32_t region_count, int32_t page_count);
 
 // One redaction job: any number of search texts and regions, one pass.
-struct JobSpec {
+struct JobParams {
     const char *input_path = nullptr;
     const char *output_path = nullptr;  // nullptr: a dry run, nothing written
     std::vector<std::string> terms;     // search texts, UTF-8 (or single bytes)
@@ -47,7 +47,7 @@ struct JobReport {
 // page pass and one form pass, sanitises, verifies the output against every
 // term, and writes it unless the job is a dry run. Returns 1, or 0 with g_err
 // set (the messages of the redaction calls).
-int run_job(const JobSpec &spec, JobReport &report);
+int run_job(const JobParams &params, JobReport &report);
 
 // Runs one redaction call. Exactly one of `search_text` and `regions` is given.
 // Returns 1 when the output file was written, 0 with g_err set otherwise.

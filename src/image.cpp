@@ -159,7 +159,7 @@ FilterKind filter_kind(const std::string &name, const char **full) {
 }
 
 // The bytes of one predictor row, or 0 when the parameters cannot describe one.
-uint64_t predictor_row_bytes(const ImageSpec::Parms &p) {
+uint64_t predictor_row_bytes(const ImageDesc::Parms &p) {
     if (p.colors < 1 || p.colors > 32 || p.columns < 1) return 0;
     if (p.bpc != 1 && p.bpc != 2 && p.bpc != 4 && p.bpc != 8 && p.bpc != 16) return 0;
     return (uint64_t(p.columns) * uint64_t(p.colors) * uint64_t(p.bpc) + 7) / 8;
@@ -170,7 +170,7 @@ bool is_png_predictor(int predictor) {
 }
 
 // Checks the predictor of a Flate stage; *row_bytes gets its row length.
-bool predictor_usable(const ImageSpec::Parms &p, uint64_t *row_bytes, std::string *reason) {
+bool predictor_usable(const ImageDesc::Parms &p, uint64_t *row_bytes, std::string *reason) {
     *row_bytes = 0;
     if (p.predictor == 1) return true;
     if (p.predictor != 2 && !is_png_predictor(p.predictor)) {
@@ -223,7 +223,7 @@ int paeth(int a, int b, int c) {
 // Undoes the predictor of `p` on the `len` bytes at `buf`, in place: PNG rows
 // lose their filter byte, so the result (*out_len bytes) starts at `buf` too.
 // A last row cut short is undone as far as it goes.
-bool unpredict(const ImageSpec::Parms &p, uint64_t row_bytes, unsigned char *buf, uint64_t len,
+bool unpredict(const ImageDesc::Parms &p, uint64_t row_bytes, unsigned char *buf, uint64_t len,
                uint64_t *out_len, std::string *reason) {
     *out_len = len;
     if (p.predictor == 1) return true;
@@ -277,7 +277,7 @@ bool unpredict(const ImageSpec::Parms &p, uint64_t row_bytes, unsigned char *buf
 }
 
 // The predicted bytes that give `wanted` bytes once undone.
-uint64_t predicted_bytes(const ImageSpec::Parms &p, uint64_t row_bytes, uint64_t wanted) {
+uint64_t predicted_bytes(const ImageDesc::Parms &p, uint64_t row_bytes, uint64_t wanted) {
     if (!is_png_predictor(p.predictor)) return wanted;
     const uint64_t rows = wanted / row_bytes, rest = wanted % row_bytes;
     return rows * (row_bytes + 1) + (rest > 0 ? rest + 1 : 0);
@@ -292,7 +292,7 @@ struct Stage {
 
 // Inflates a Flate stage that feeds another filter: its size is unknown, so
 // it grows up to `limit`; then undoes its predictor.
-ImageStatus inflate_between(Stage &stage, const ImageSpec::Parms &parms, uint64_t limit,
+ImageStatus inflate_between(Stage &stage, const ImageDesc::Parms &parms, uint64_t limit,
                             std::string *reason) {
     uint64_t row_bytes = 0;
     if (!predictor_usable(parms, &row_bytes, reason)) return ImageStatus::kDamaged;
@@ -315,7 +315,7 @@ ImageStatus inflate_between(Stage &stage, const ImageSpec::Parms &parms, uint64_
 
 // Inflates the last Flate stage of a raw image into exactly the bytes that
 // give `wanted` decoded bytes; data beyond them is not decoded.
-ImageStatus inflate_last(Stage &stage, const ImageSpec::Parms &parms, uint64_t wanted,
+ImageStatus inflate_last(Stage &stage, const ImageDesc::Parms &parms, uint64_t wanted,
                          std::string *reason) {
     uint64_t row_bytes = 0;
     if (!predictor_usable(parms, &row_bytes, reason)) return ImageStatus::kDamaged;
@@ -456,38 +456,38 @@ ImageStatus deflate_into(const unsigned char *data, uint64_t len, std::vector<ui
 }
 
 // The raw (unfiltered or Flate) half of image_redact.
-ImageStatus redact_raw(const ImageSpec &spec, const uint8_t *data, size_t len,
+ImageStatus redact_raw(const ImageDesc &desc, const uint8_t *data, size_t len,
                        const std::vector<ImageQuad> &quads, ImageFill fill,
                        const uint8_t fill_rgb[3], ImageEdit &out, std::string *reason) {
-    const int bpc = spec.bpc;
+    const int bpc = desc.bpc;
     if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)
         return image_fail(reason, ImageStatus::kDamaged,
                           "/BitsPerComponent %d is not 1, 2, 4, 8 or 16", bpc);
-    if (spec.width < 1 || spec.height < 1)
+    if (desc.width < 1 || desc.height < 1)
         return image_fail(reason, ImageStatus::kDamaged, "the image size %d x %d is not positive",
-                          spec.width, spec.height);
-    if (!image_check_space(spec, reason)) return ImageStatus::kDamaged;
+                          desc.width, desc.height);
+    if (!image_check_space(desc, reason)) return ImageStatus::kDamaged;
     const uint64_t row_bytes =
-        (uint64_t(spec.width) * uint64_t(spec.components) * uint64_t(bpc) + 7) / 8;
-    if (row_bytes > kMaxDecoded || row_bytes * uint64_t(spec.height) > kMaxDecoded)
+        (uint64_t(desc.width) * uint64_t(desc.components) * uint64_t(bpc) + 7) / 8;
+    if (row_bytes > kMaxDecoded || row_bytes * uint64_t(desc.height) > kMaxDecoded)
         return image_fail(
             reason, ImageStatus::kDamaged,
             "the image (%d x %d pixels of %d x %d bits) decodes to more than 2^31 bytes",
-            spec.width, spec.height, spec.components, bpc);
-    const uint64_t size = row_bytes * uint64_t(spec.height);
+            desc.width, desc.height, desc.components, bpc);
+    const uint64_t size = row_bytes * uint64_t(desc.height);
 
     std::vector<uint32_t> samples;
-    if (!image_fill_samples(spec, spec.components, bpc == 16 ? 0xffff : (1u << bpc) - 1, fill,
+    if (!image_fill_samples(desc, desc.components, bpc == 16 ? 0xffff : (1u << bpc) - 1, fill,
                             fill_rgb, samples, reason))
         return ImageStatus::kDamaged;
 
     // Each filter in turn; the last Flate stage decodes only what the image needs.
     Stage stage{data, len, nullptr};
-    const size_t count = spec.filters.size();
+    const size_t count = desc.filters.size();
     for (size_t k = 0; k < count; ++k) {
         const char *full = nullptr;
-        const FilterKind kind = filter_kind(spec.filters[k], &full);
-        const ImageSpec::Parms parms = k < spec.parms.size() ? spec.parms[k] : ImageSpec::Parms{};
+        const FilterKind kind = filter_kind(desc.filters[k], &full);
+        const ImageDesc::Parms parms = k < desc.parms.size() ? desc.parms[k] : ImageDesc::Parms{};
         ImageStatus step;
         if (kind == FilterKind::kFlate && k + 1 == count) {
             step = inflate_last(stage, parms, size, reason);
@@ -512,9 +512,9 @@ ImageStatus redact_raw(const ImageSpec &spec, const uint8_t *data, size_t len,
     }
 
     ImageCover cover;
-    image_cover(quads, spec.width, spec.height, 1, 1, spec.width, spec.height, cover);
+    image_cover(quads, desc.width, desc.height, 1, 1, desc.width, desc.height, cover);
     if (cover.empty()) return ImageStatus::kUntouched;
-    paint_cover(stage.held.get(), row_bytes, spec.components, bpc, samples, cover);
+    paint_cover(stage.held.get(), row_bytes, desc.components, bpc, samples, cover);
     const ImageStatus packed = deflate_into(stage.held.get(), size, out.data, reason);
     if (packed != ImageStatus::kChanged) return packed;
     out.filters = {"FlateDecode"};
@@ -523,48 +523,48 @@ ImageStatus redact_raw(const ImageSpec &spec, const uint8_t *data, size_t len,
 }
 
 // Runs the filters in front of DCTDecode, then the JPEG edit.
-ImageStatus redact_dct(const ImageSpec &spec, const uint8_t *data, size_t len,
+ImageStatus redact_dct(const ImageDesc &desc, const uint8_t *data, size_t len,
                        const std::vector<ImageQuad> &quads, ImageFill fill,
                        const uint8_t fill_rgb[3], ImageEdit &out, std::string *reason) {
     // A JPEG is smaller than its pixels; the declared pixels bound what a
     // Flate stage in front of it may produce.
-    const uint64_t pixels = uint64_t(std::max(spec.width, 1)) * uint64_t(std::max(spec.height, 1)) *
-                            uint64_t(std::clamp(spec.components, 1, 32));
+    const uint64_t pixels = uint64_t(std::max(desc.width, 1)) * uint64_t(std::max(desc.height, 1)) *
+                            uint64_t(std::clamp(desc.components, 1, 32));
     const uint64_t limit = std::min(kMaxInflate, 8 * std::min(pixels, kMaxDecoded) + 65536);
     Stage stage{data, len, nullptr};
-    const size_t last = spec.filters.size() - 1;
+    const size_t last = desc.filters.size() - 1;
     for (size_t k = 0; k < last; ++k) {
         const char *full = nullptr;
-        const FilterKind kind = filter_kind(spec.filters[k], &full);
-        const ImageSpec::Parms parms = k < spec.parms.size() ? spec.parms[k] : ImageSpec::Parms{};
+        const FilterKind kind = filter_kind(desc.filters[k], &full);
+        const ImageDesc::Parms parms = k < desc.parms.size() ? desc.parms[k] : ImageDesc::Parms{};
         const ImageStatus step = kind == FilterKind::kFlate
                                      ? inflate_between(stage, parms, limit, reason)
                                      : ascii_stage(stage, kind, reason);
         if (step != ImageStatus::kChanged) return step;
     }
-    const int transform = last < spec.parms.size() ? spec.parms[last].color_transform : -1;
-    return image_redact_jpeg(spec, stage.data, stage.len, transform, quads, fill, fill_rgb, out,
+    const int transform = last < desc.parms.size() ? desc.parms[last].color_transform : -1;
+    return image_redact_jpeg(desc, stage.data, stage.len, transform, quads, fill, fill_rgb, out,
                              reason);
 }
 
 }  // namespace
 
-bool image_check_space(const ImageSpec &spec, std::string *reason) {
-    using Space = ImageSpec::Space;
-    if (spec.image_mask) {
-        if (spec.components == 1 && spec.bpc == 1) return true;
+bool image_check_space(const ImageDesc &desc, std::string *reason) {
+    using Space = ImageDesc::Space;
+    if (desc.image_mask) {
+        if (desc.components == 1 && desc.bpc == 1) return true;
         image_fail(reason, ImageStatus::kDamaged,
-                   "a stencil mask has 1 component of 1 bit, not %d of %d bits", spec.components,
-                   spec.bpc);
+                   "a stencil mask has 1 component of 1 bit, not %d of %d bits", desc.components,
+                   desc.bpc);
         return false;
     }
-    int expected = spec.components;
-    if (spec.space == Space::kGray || spec.space == Space::kIndexed) expected = 1;
-    if (spec.space == Space::kRGB) expected = 3;
-    if (spec.space == Space::kCMYK) expected = 4;
-    if (spec.components >= 1 && spec.components <= 32 && spec.components == expected) return true;
+    int expected = desc.components;
+    if (desc.space == Space::kGray || desc.space == Space::kIndexed) expected = 1;
+    if (desc.space == Space::kRGB) expected = 3;
+    if (desc.space == Space::kCMYK) expected = 4;
+    if (desc.components >= 1 && desc.components <= 32 && desc.components == expected) return true;
     image_fail(reason, ImageStatus::kDamaged, "the colour space does not have %d components",
-               spec.components);
+               desc.components);
     return false;
 }
 
@@ -614,30 +614,30 @@ void image_cover(const std::vector<ImageQuad> &quads, double width, double heigh
     cover.spans.resize(kept);
 }
 
-bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, ImageFill fill,
+bool image_fill_samples(const ImageDesc &desc, int components, uint32_t maxval, ImageFill fill,
                         const uint8_t fill_rgb[3], std::vector<uint32_t> &samples,
                         std::string *reason) {
-    using Space = ImageSpec::Space;
-    const bool indexed = spec.space == Space::kIndexed && !spec.image_mask;
-    if (!spec.decode.empty() && spec.decode.size() != size_t(2 * components)) {
+    using Space = ImageDesc::Space;
+    const bool indexed = desc.space == Space::kIndexed && !desc.image_mask;
+    if (!desc.decode.empty() && desc.decode.size() != size_t(2 * components)) {
         image_fail(reason, ImageStatus::kDamaged, "/Decode has %zu numbers where %d are needed",
-                   spec.decode.size(), 2 * components);
+                   desc.decode.size(), 2 * components);
         return false;
     }
-    for (double d : spec.decode) {
+    for (double d : desc.decode) {
         if (!std::isfinite(d)) {
             image_fail(reason, ImageStatus::kDamaged, "/Decode holds a number that is not finite");
             return false;
         }
     }
     // Decode ranges: [0 1] by default, [0 2^bpc-1] for indices.
-    auto dmin = [&](int c) { return spec.decode.empty() ? 0.0 : spec.decode[2 * c]; };
+    auto dmin = [&](int c) { return desc.decode.empty() ? 0.0 : desc.decode[2 * c]; };
     auto dmax = [&](int c) {
-        return spec.decode.empty() ? (indexed ? double(maxval) : 1.0) : spec.decode[2 * c + 1];
+        return desc.decode.empty() ? (indexed ? double(maxval) : 1.0) : desc.decode[2 * c + 1];
     };
     samples.assign(size_t(components), 0);
 
-    if (spec.image_mask) {  // a stencil paints where its sample decodes to 0
+    if (desc.image_mask) {  // a stencil paints where its sample decodes to 0
         samples[0] = nearest_sample(0, dmin(0), dmax(0), maxval);
         return true;
     }
@@ -648,14 +648,14 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
     }
     const double r = fill_rgb[0] / 255.0, g = fill_rgb[1] / 255.0, b = fill_rgb[2] / 255.0;
     if (indexed) {
-        const int n = spec.base_components;
-        if ((n != 1 && n != 3 && n != 4) || spec.palette.size() < size_t(n)) {
+        const int n = desc.base_components;
+        if ((n != 1 && n != 3 && n != 4) || desc.palette.size() < size_t(n)) {
             image_fail(reason, ImageStatus::kDamaged,
                        "the /Indexed palette (%zu bytes, %d components) has no entry",
-                       spec.palette.size(), n);
+                       desc.palette.size(), n);
             return false;
         }
-        const double hival = double(spec.palette.size() / size_t(n) - 1);
+        const double hival = double(desc.palette.size() / size_t(n) - 1);
         // Every sample maps to one entry through /Decode; the nearest wins.
         double best = INFINITY;
         const uint32_t last = std::min<uint32_t>(maxval, 65535);
@@ -663,7 +663,7 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
             const double index = std::round(dmin(0) + s * (dmax(0) - dmin(0)) / maxval);
             const size_t entry = static_cast<size_t>(std::clamp(index, 0.0, hival));
             double rgb[3];
-            palette_rgb(spec.palette.data() + entry * size_t(n), n, rgb);
+            palette_rgb(desc.palette.data() + entry * size_t(n), n, rgb);
             const double dist = (rgb[0] - r) * (rgb[0] - r) + (rgb[1] - g) * (rgb[1] - g) +
                                 (rgb[2] - b) * (rgb[2] - b);
             if (dist < best) {
@@ -680,7 +680,7 @@ bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, 
     return true;
 }
 
-ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
+ImageStatus image_redact(const ImageDesc &desc, const uint8_t *data, size_t len,
                          const std::vector<ImageQuad> &quads, ImageFill fill,
                          const uint8_t fill_rgb[3], ImageEdit &out, std::string *reason) {
     out = ImageEdit{};
@@ -695,20 +695,20 @@ ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
 
         // Refused filters first, wherever they stand; DCTDecode only last.
         bool dct = false;
-        for (size_t k = 0; k < spec.filters.size(); ++k) {
+        for (size_t k = 0; k < desc.filters.size(); ++k) {
             const char *full = nullptr;
-            const FilterKind kind = filter_kind(spec.filters[k], &full);
+            const FilterKind kind = filter_kind(desc.filters[k], &full);
             if (kind == FilterKind::kRefused)
                 return image_fail(reason, ImageStatus::kUnsupported, "%s", full);
             if (kind == FilterKind::kDct) {
-                if (k + 1 != spec.filters.size())
+                if (k + 1 != desc.filters.size())
                     return image_fail(reason, ImageStatus::kDamaged,
                                       "/DCTDecode is followed by another filter");
                 dct = true;
             }
         }
-        ImageStatus status = dct ? redact_dct(spec, data, len, quads, fill, fill_rgb, out, reason)
-                                 : redact_raw(spec, data, len, quads, fill, fill_rgb, out, reason);
+        ImageStatus status = dct ? redact_dct(desc, data, len, quads, fill, fill_rgb, out, reason)
+                                 : redact_raw(desc, data, len, quads, fill, fill_rgb, out, reason);
         if (status != ImageStatus::kChanged) out = ImageEdit{};
         return status;
     } catch (const std::bad_alloc &) {

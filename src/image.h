@@ -12,7 +12,7 @@
 
 // What an image's dictionary says, already resolved by the caller (names
 // without their slash).
-struct ImageSpec {
+struct ImageDesc {
     int32_t width = 0, height = 0;
     int bpc = 8;         // /BitsPerComponent: 1, 2, 4, 8, 16 (stencil masks: 1)
     int components = 1;  // colour components per pixel (1 for /Indexed and masks)
@@ -89,7 +89,7 @@ enum class ImageStatus { kChanged, kUntouched, kUnsupported, kDamaged, kOutOfMem
 // 1.0 (opaque, for a soft mask); a stencil under a kColour fill paints too.
 // `fill_rgb` is 0..255 each (null: black). `reason` may be null. Memory: the decoded image,
 // the encoded data and the new data. Never throws.
-ImageStatus image_redact(const ImageSpec &spec, const uint8_t *data, size_t len,
+ImageStatus image_redact(const ImageDesc &desc, const uint8_t *data, size_t len,
                          const std::vector<ImageQuad> &quads, ImageFill fill,
                          const uint8_t fill_rgb[3], ImageEdit &out, std::string *reason);
 
@@ -118,19 +118,19 @@ void image_cover(const std::vector<ImageQuad> &quads, double width, double heigh
 
 // Checks that the component count fits the colour space and that a stencil
 // mask has 1 component of 1 bit; sets *reason otherwise.
-bool image_check_space(const ImageSpec &spec, std::string *reason);
+bool image_check_space(const ImageDesc &desc, std::string *reason);
 
 // The sample value of each of `components` components that gives the fill,
 // for samples of 0..maxval. Fails with *reason set for a /Decode of the wrong
 // length or a bad palette.
-bool image_fill_samples(const ImageSpec &spec, int components, uint32_t maxval, ImageFill fill,
+bool image_fill_samples(const ImageDesc &desc, int components, uint32_t maxval, ImageFill fill,
                         const uint8_t fill_rgb[3], std::vector<uint32_t> &samples,
                         std::string *reason);
 
 // The JPEG half of image_redact: `jpeg` is the data once the filters in front
 // of DCTDecode are undone; `color_transform` is the DCTDecode /ColorTransform
 // (-1 when absent).
-ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t len,
+ImageStatus image_redact_jpeg(const ImageDesc &desc, const uint8_t *jpeg, size_t len,
                               int color_transform, const std::vector<ImageQuad> &quads,
                               ImageFill fill, const uint8_t fill_rgb[3], ImageEdit &out,
                               std::string *reason);

@@ -254,20 +254,20 @@ struct TjBuffer {
 
 }  // namespace
 
-ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t len,
+ImageStatus image_redact_jpeg(const ImageDesc &desc, const uint8_t *jpeg, size_t len,
                               int color_transform, const std::vector<ImageQuad> &quads,
                               ImageFill fill, const uint8_t fill_rgb[3], ImageEdit &out,
                               std::string *reason) {
-    if (spec.image_mask)
+    if (desc.image_mask)
         return image_fail(reason, ImageStatus::kDamaged, "a stencil mask cannot be JPEG data");
     JpegInfo info;
     ImageStatus status = read_markers(jpeg, len, info, reason);
     if (status != ImageStatus::kChanged) return status;
-    if (!image_check_space(spec, reason)) return ImageStatus::kDamaged;
-    if (spec.components != info.count)
+    if (!image_check_space(desc, reason)) return ImageStatus::kDamaged;
+    if (desc.components != info.count)
         return image_fail(reason, ImageStatus::kDamaged,
                           "the components do not match: %d in the JPEG, %d in the colour space",
-                          info.count, spec.components);
+                          info.count, desc.components);
     if (uint64_t(info.width) * uint64_t(info.height) * uint64_t(info.count) > kMaxSamples)
         return image_fail(
             reason, ImageStatus::kDamaged,
@@ -307,7 +307,7 @@ ImageStatus image_redact_jpeg(const ImageSpec &spec, const uint8_t *jpeg, size_t
     if (!any) return ImageStatus::kUntouched;
 
     std::vector<uint32_t> samples;
-    if (!image_fill_samples(spec, info.count, 255, fill, fill_rgb, samples, reason))
+    if (!image_fill_samples(desc, info.count, 255, fill, fill_rgb, samples, reason))
         return ImageStatus::kDamaged;
     const int code = transform_code(info, color_transform);
     double level[4];

@@ -28,8 +28,8 @@ constexpr int kMaxSpaceDepth = 8;  // colour spaces that name other colour space
 // Reads a colour space (a name or an array, references followed) into the
 // image's colour family and component count. False with *reason set.
 bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_image,
-                ImageSpec::Space *space, int *components, std::string *reason, int depth,
-                ImageSpec *indexed_into) {
+                ImageDesc::Space *space, int *components, std::string *reason, int depth,
+                ImageDesc *indexed_into) {
     cs = doc_resolve(doc, cs);
     if (depth > kMaxSpaceDepth) {
         *reason = "its colour space nests too deeply";
@@ -38,17 +38,17 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
     if (cs.kind == ObjKind::kName) {
         const std::string &n = cs.str;
         if (n == "DeviceGray" || (inline_image && n == "G") || n == "CalGray") {
-            *space = ImageSpec::Space::kGray;
+            *space = ImageDesc::Space::kGray;
             *components = 1;
             return true;
         }
         if (n == "DeviceRGB" || (inline_image && n == "RGB") || n == "CalRGB") {
-            *space = ImageSpec::Space::kRGB;
+            *space = ImageDesc::Space::kRGB;
             *components = 3;
             return true;
         }
         if (n == "DeviceCMYK" || (inline_image && n == "CMYK")) {
-            *space = ImageSpec::Space::kCMYK;
+            *space = ImageDesc::Space::kCMYK;
             *components = 4;
             return true;
         }
@@ -75,21 +75,21 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
             return false;
         }
         *components = n;
-        *space = n == 1   ? ImageSpec::Space::kGray
-                 : n == 3 ? ImageSpec::Space::kRGB
-                 : n == 4 ? ImageSpec::Space::kCMYK
-                          : ImageSpec::Space::kOther;
+        *space = n == 1   ? ImageDesc::Space::kGray
+                 : n == 3 ? ImageDesc::Space::kRGB
+                 : n == 4 ? ImageDesc::Space::kCMYK
+                          : ImageDesc::Space::kOther;
         return true;
     }
     if (family == "CalGray" || family == "CalRGB" || family == "Lab") {
         *components = family == "CalGray" ? 1 : 3;
-        *space = family == "CalGray"  ? ImageSpec::Space::kGray
-                 : family == "CalRGB" ? ImageSpec::Space::kRGB
-                                      : ImageSpec::Space::kOther;
+        *space = family == "CalGray"  ? ImageDesc::Space::kGray
+                 : family == "CalRGB" ? ImageDesc::Space::kRGB
+                                      : ImageDesc::Space::kOther;
         return true;
     }
     if (family == "Separation") {
-        *space = ImageSpec::Space::kOther;
+        *space = ImageDesc::Space::kOther;
         *components = 1;
         return true;
     }
@@ -99,13 +99,13 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
             *reason = "its DeviceN colour space cannot be read";
             return false;
         }
-        *space = ImageSpec::Space::kOther;
+        *space = ImageDesc::Space::kOther;
         *components = static_cast<int>(names.items.size());
         return true;
     }
     if ((family == "Indexed" || (inline_image && family == "I")) && cs.items.size() >= 4 &&
         indexed_into != nullptr) {
-        ImageSpec::Space base = ImageSpec::Space::kGray;
+        ImageDesc::Space base = ImageDesc::Space::kGray;
         int base_components = 0;
         if (!read_space(doc, cs.items[1], resources, inline_image, &base, &base_components, reason,
                         depth + 1, nullptr))
@@ -136,7 +136,7 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
         indexed_into->base_components = base_components;
         indexed_into->palette.assign(lookup.begin(),
                                      lookup.begin() + static_cast<std::ptrdiff_t>(need));
-        *space = ImageSpec::Space::kIndexed;
+        *space = ImageDesc::Space::kIndexed;
         *components = 1;
         return true;
     }
@@ -144,7 +144,7 @@ bool read_space(const Doc &doc, PdfObj cs, const PdfObj &resources, bool inline_
     return false;
 }
 
-void read_parms(const PdfObj *parms, ImageSpec::Parms &p) {
+void read_parms(const PdfObj *parms, ImageDesc::Parms &p) {
     if (parms == nullptr || parms->kind != ObjKind::kDict) return;
     int32_t v = 0;
     if (whole_number(pdfobj_get(*parms, "Predictor"), 0, 1000, &v)) p.predictor = v;
@@ -156,24 +156,24 @@ void read_parms(const PdfObj *parms, ImageSpec::Parms &p) {
 
 }  // namespace
 
-bool image_spec_read(const Doc &doc, const PdfObj &dict, const PdfObj &resources, bool inline_image,
-                     ImageSpec &spec, std::string *reason) {
-    spec = ImageSpec{};
+bool image_desc_read(const Doc &doc, const PdfObj &dict, const PdfObj &resources, bool inline_image,
+                     ImageDesc &desc, std::string *reason) {
+    desc = ImageDesc{};
     const bool il = inline_image;
-    if (!whole_number(entry(dict, "Width", "W", il), 1, INT32_MAX, &spec.width) ||
-        !whole_number(entry(dict, "Height", "H", il), 1, INT32_MAX, &spec.height)) {
+    if (!whole_number(entry(dict, "Width", "W", il), 1, INT32_MAX, &desc.width) ||
+        !whole_number(entry(dict, "Height", "H", il), 1, INT32_MAX, &desc.height)) {
         *reason = "its /Width or /Height is not a positive whole number";
         return false;
     }
     const PdfObj *mask = entry(dict, "ImageMask", "IM", il);
-    spec.image_mask = mask != nullptr && mask->kind == ObjKind::kBool && mask->num != 0;
-    int32_t bpc = spec.image_mask ? 1 : 8;
+    desc.image_mask = mask != nullptr && mask->kind == ObjKind::kBool && mask->num != 0;
+    int32_t bpc = desc.image_mask ? 1 : 8;
     const PdfObj *bpc_value = entry(dict, "BitsPerComponent", "BPC", il);
     if (bpc_value != nullptr && !whole_number(bpc_value, 1, 64, &bpc)) {
         *reason = "its /BitsPerComponent is not a whole number";
         return false;
     }
-    spec.bpc = bpc;
+    desc.bpc = bpc;
     // Filters first: a JPEG 2000 image may have no colour space, and is
     // refused for its filter, not for that.
     const PdfObj filter = doc_resolve(
@@ -182,43 +182,43 @@ bool image_spec_read(const Doc &doc, const PdfObj &dict, const PdfObj &resources
                                               ? *entry(dict, "DecodeParms", "DP", il)
                                               : PdfObj{});
     if (filter.kind == ObjKind::kName) {
-        spec.filters.push_back(filter.str);
-        spec.parms.emplace_back();
+        desc.filters.push_back(filter.str);
+        desc.parms.emplace_back();
         read_parms(parms.kind == ObjKind::kArray && !parms.items.empty() ? &parms.items[0] : &parms,
-                   spec.parms.back());
+                   desc.parms.back());
     } else if (filter.kind == ObjKind::kArray) {
         for (size_t k = 0; k < filter.items.size(); ++k) {
             const PdfObj f = doc_resolve(doc, filter.items[k]);
             if (f.kind != ObjKind::kName) continue;
-            spec.filters.push_back(f.str);
-            spec.parms.emplace_back();
+            desc.filters.push_back(f.str);
+            desc.parms.emplace_back();
             if (parms.kind == ObjKind::kArray && k < parms.items.size()) {
                 const PdfObj p = doc_resolve(doc, parms.items[k]);
-                read_parms(&p, spec.parms.back());
+                read_parms(&p, desc.parms.back());
             }
         }
     }
-    if (spec.image_mask) {
-        spec.components = 1;
-        spec.space = ImageSpec::Space::kGray;
+    if (desc.image_mask) {
+        desc.components = 1;
+        desc.space = ImageDesc::Space::kGray;
     } else {
         const PdfObj *cs = entry(dict, "ColorSpace", "CS", il);
         bool jpx = false;
-        for (const std::string &f : spec.filters) jpx = jpx || f == "JPXDecode";
+        for (const std::string &f : desc.filters) jpx = jpx || f == "JPXDecode";
         if (cs == nullptr) {
             if (!jpx) {
                 *reason = "it has no /ColorSpace";
                 return false;
             }
-        } else if (!read_space(doc, *cs, resources, il, &spec.space, &spec.components, reason, 0,
-                               &spec)) {
+        } else if (!read_space(doc, *cs, resources, il, &desc.space, &desc.components, reason, 0,
+                               &desc)) {
             return false;
         }
     }
     const PdfObj decode = doc_resolve(
         doc, entry(dict, "Decode", "D", il) ? *entry(dict, "Decode", "D", il) : PdfObj{});
     if (decode.kind == ObjKind::kArray)
-        for (const PdfObj &v : decode.items) spec.decode.push_back(pdfobj_number(&v, 0));
+        for (const PdfObj &v : decode.items) desc.decode.push_back(pdfobj_number(&v, 0));
     return true;
 }
 
@@ -252,12 +252,12 @@ bool image_quads_reach_inside(const std::vector<ImageQuad> &quads, int32_t width
     return false;
 }
 
-int image_copy_make(const ImageSpec &spec, const uint8_t *data, size_t len,
+int image_copy_make(const ImageDesc &desc, const uint8_t *data, size_t len,
                     const std::vector<ImageQuad> &quads, ImageFill fill, const uint8_t rgb[3],
                     const char *label, ImageCopy &copy) {
     ImageEdit edit;
     std::string reason;
-    const ImageStatus status = image_redact(spec, data, len, quads, fill, rgb, edit, &reason);
+    const ImageStatus status = image_redact(desc, data, len, quads, fill, rgb, edit, &reason);
     switch (status) {
         case ImageStatus::kChanged:
             copy.data = std::move(edit.data);
@@ -266,7 +266,7 @@ int image_copy_make(const ImageSpec &spec, const uint8_t *data, size_t len,
         case ImageStatus::kUntouched:
             return 0;
         case ImageStatus::kUnsupported:
-            if (!image_quads_reach_inside(quads, spec.width, spec.height)) return 0;
+            if (!image_quads_reach_inside(quads, desc.width, desc.height)) return 0;
             set_error(
                 "%s under a redaction box uses /%s, which this engine cannot redact — nothing "
                 "written",

@@ -17,8 +17,8 @@
 // colour spaces the dictionary refers to by name. Inline image dictionaries
 // may use the abbreviated keys and names (/W, /BPC, /CS /G, /F /Fl, ...).
 // False with *reason set when the dictionary cannot describe an image.
-bool image_spec_read(const Doc &doc, const PdfObj &dict, const PdfObj &resources, bool inline_image,
-                     ImageSpec &spec, std::string *reason);
+bool image_desc_read(const Doc &doc, const PdfObj &dict, const PdfObj &resources, bool inline_image,
+                     ImageDesc &desc, std::string *reason);
 
 // The boxes (quads in page space) that meet the image drawn by `placement`
 // (its unit square to page space), in the image's unit square. Empty when
@@ -42,7 +42,7 @@ struct ImageCopy {
 // under a redaction box uses /JBIG2Decode, which this engine cannot redact —
 // nothing written", or why the data cannot be redacted); `label` names the
 // image in those messages.
-int image_copy_make(const ImageSpec &spec, const uint8_t *data, size_t len,
+int image_copy_make(const ImageDesc &desc, const uint8_t *data, size_t len,
                     const std::vector<ImageQuad> &quads, ImageFill fill, const uint8_t rgb[3],
                     const char *label, ImageCopy &copy);
 

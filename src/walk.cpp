@@ -380,9 +380,9 @@ int32_t image_object_copy(Walker &w, int32_t num, const std::vector<ImageQuad> &
     const ObjEntry *entry = doc_find_obj(w.doc, num);
     if (entry == nullptr || !entry->has_stream) return num;
     PdfObj dict = doc_object(w.doc, num);
-    ImageSpec spec;
+    ImageDesc desc;
     std::string reason;
-    if (!image_spec_read(w.doc, dict, resources, false, spec, &reason)) {
+    if (!image_desc_read(w.doc, dict, resources, false, desc, &reason)) {
         set_error("%s under a redaction box cannot be redacted: %s — nothing written", label, reason.c_str());
         return -1;
     }
@@ -390,7 +390,7 @@ int32_t image_object_copy(Walker &w, int32_t num, const std::vector<ImageQuad> &
     const int32_t start = entry->data_start, end = entry->data_end;
     const bool have_data = start >= 0 && end >= start && end <= size;
     ImageCopy copy;
-    const int made = image_copy_make(spec, have_data ? w.doc.data.data() + start : nullptr,
+    const int made = image_copy_make(desc, have_data ? w.doc.data.data() + start : nullptr,
                                      have_data ? static_cast<size_t>(end - start) : 0, quads, fill, w.rgb,
                                      label, copy);
     if (made < 0) return -1;
@@ -466,16 +466,16 @@ int inline_image_edit(Walker &w, const Frame &fr, const InlineImage &img, Conten
         dict.keys.push_back(k.str);
         dict.items.push_back(std::move(v));
     }
-    ImageSpec spec;
+    ImageDesc desc;
     std::string reason;
     const PdfObj &resources = fr.resources != nullptr ? *fr.resources : kNoResources;
-    if (!image_spec_read(w.doc, dict, resources, true, spec, &reason)) {
+    if (!image_desc_read(w.doc, dict, resources, true, desc, &reason)) {
         set_error("%s under a redaction box cannot be redacted: %s — nothing written", label, reason.c_str());
         return -1;
     }
     const int32_t data_end = img.end - 2;  // the data runs to the EI
     ImageCopy copy;
-    const int made = image_copy_make(spec, fr.content + img.data_start,
+    const int made = image_copy_make(desc, fr.content + img.data_start,
                                      static_cast<size_t>(std::max(data_end - img.data_start, 0)), quads,
                                      ImageFill::kColour, w.rgb, label, copy);
     if (made <= 0) return made;

@@ -22,7 +22,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Space = ImageSpec::Space;
+using Space = ImageDesc::Space;
 
 // ---- Fixtures ----
 
@@ -149,11 +149,11 @@ struct Result {
     std::string reason;
 };
 
-Result redact(const ImageSpec &spec, const Bytes &data, const std::vector<ImageQuad> &quads,
+Result redact(const ImageDesc &desc, const Bytes &data, const std::vector<ImageQuad> &quads,
               ImageFill fill = ImageFill::kColour, std::array<uint8_t, 3> rgb = {255, 0, 0}) {
     Result r;
     r.status =
-        image_redact(spec, data.data(), data.size(), quads, fill, rgb.data(), r.edit, &r.reason);
+        image_redact(desc, data.data(), data.size(), quads, fill, rgb.data(), r.edit, &r.reason);
     return r;
 }
 
@@ -225,15 +225,15 @@ TEST(ImageRaw, CoveredPixelsTakeTheFillAndTheOthersKeepTheirSamples) {
         Bytes pixels(row_bytes * height);
         for (uint8_t &b : pixels) b = static_cast<uint8_t>(rng());
 
-        ImageSpec spec;
-        spec.width = width;
-        spec.height = height;
-        spec.bpc = l.bpc;
-        spec.components = l.comps;
-        spec.space = l.space;
-        spec.decode = l.decode;
-        spec.filters = l.filters;
-        spec.parms.resize(l.filters.size());
+        ImageDesc desc;
+        desc.width = width;
+        desc.height = height;
+        desc.bpc = l.bpc;
+        desc.components = l.comps;
+        desc.space = l.space;
+        desc.decode = l.decode;
+        desc.filters = l.filters;
+        desc.parms.resize(l.filters.size());
         Bytes data = pixels;
         if (l.predictor >= 10) data = png_predict(pixels, row_bytes, (l.comps * l.bpc + 7) / 8);
         if (l.predictor == 2) data = tiff_predict(pixels, row_bytes, width, l.comps, l.bpc);
@@ -242,7 +242,7 @@ TEST(ImageRaw, CoveredPixelsTakeTheFillAndTheOthersKeepTheirSamples) {
             const std::string &f = l.filters[k];
             if (f == "FlateDecode" || f == "Fl") {
                 data = zlib_pack(data);
-                spec.parms[k] = {l.predictor, l.comps, l.bpc, width};
+                desc.parms[k] = {l.predictor, l.comps, l.bpc, width};
             } else if (f == "ASCIIHexDecode") {
                 data = hex_encode(data);
             } else {
@@ -250,7 +250,7 @@ TEST(ImageRaw, CoveredPixelsTakeTheFillAndTheOthersKeepTheirSamples) {
             }
         }
 
-        const Result r = redact(spec, data, {pixel_rect(width, height, x0, y0, x1, y1)});
+        const Result r = redact(desc, data, {pixel_rect(width, height, x0, y0, x1, y1)});
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         EXPECT_EQ(r.edit.filters, std::vector<std::string>{"FlateDecode"});
         EXPECT_TRUE(r.edit.decode_parms_dropped);
@@ -266,13 +266,13 @@ TEST(ImageRaw, CoveredPixelsTakeTheFillAndTheOthersKeepTheirSamples) {
 }
 
 TEST(ImageRaw, DataBeyondTheDeclaredSizeIsLeftOut) {
-    ImageSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.filters = {"FlateDecode"};
-    spec.parms.resize(1);
+    ImageDesc desc;
+    desc.width = 4;
+    desc.height = 2;
+    desc.filters = {"FlateDecode"};
+    desc.parms.resize(1);
     const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    const Result r = redact(spec, zlib_pack(pixels), {pixel_rect(4, 2, 0, 0, 1, 1)});
+    const Result r = redact(desc, zlib_pack(pixels), {pixel_rect(4, 2, 0, 0, 1, 1)});
     ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
     EXPECT_EQ(zlib_unpack(r.edit.data, 8), (Bytes{76, 2, 3, 4, 5, 6, 7, 8}));
 }
@@ -308,20 +308,20 @@ TEST(ImageRaw, IndexedImagesTakeTheNearestPaletteEntry) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        ImageSpec spec;
-        spec.width = 6;
-        spec.height = 2;
-        spec.bpc = c.bpc;
-        spec.space = Space::kIndexed;
-        spec.base_components = c.base_components;
-        spec.base_space = c.base_components == 1
+        ImageDesc desc;
+        desc.width = 6;
+        desc.height = 2;
+        desc.bpc = c.bpc;
+        desc.space = Space::kIndexed;
+        desc.base_components = c.base_components;
+        desc.base_space = c.base_components == 1
                               ? Space::kGray
                               : (c.base_components == 3 ? Space::kRGB : Space::kCMYK);
-        spec.palette = c.palette;
-        spec.decode = c.decode;
+        desc.palette = c.palette;
+        desc.decode = c.decode;
         const size_t row_bytes = (6 * size_t(c.bpc) + 7) / 8;
         const Bytes pixels(row_bytes * 2, 0);
-        const Result r = redact(spec, pixels, {kWholeImage}, ImageFill::kColour, c.fill);
+        const Result r = redact(desc, pixels, {kWholeImage}, ImageFill::kColour, c.fill);
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         const Bytes out = zlib_unpack(r.edit.data, pixels.size());
         for (int x = 0; x < 6; ++x) EXPECT_EQ(get_sample(out, row_bytes, x, c.bpc), c.sample);
@@ -346,16 +346,16 @@ TEST(ImageRaw, MasksBecomeOpaque) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        ImageSpec spec;
-        spec.width = 10;
-        spec.height = 3;
-        spec.bpc = c.bpc;
-        spec.image_mask = c.stencil;
-        spec.decode = c.decode;
+        ImageDesc desc;
+        desc.width = 10;
+        desc.height = 3;
+        desc.bpc = c.bpc;
+        desc.image_mask = c.stencil;
+        desc.decode = c.decode;
         const size_t row_bytes = (10 * size_t(c.bpc) + 7) / 8;
         Bytes pixels(row_bytes * 3);
         for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37 + 11);
-        const Result r = redact(spec, pixels, {pixel_rect(10, 3, 0, 0, 4, 3)}, c.fill);
+        const Result r = redact(desc, pixels, {pixel_rect(10, 3, 0, 0, 4, 3)}, c.fill);
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         const Bytes out = zlib_unpack(r.edit.data, pixels.size());
         for (int y = 0; y < 3; ++y)
@@ -370,13 +370,13 @@ TEST(ImageRaw, MasksBecomeOpaque) {
 // left half of the mask is made opaque, pdftoppm shows the image there.
 TEST(ImageMask, AMaskMadeOpaqueShowsTheImageInARendering) {
     const int w = 16, h = 8;
-    ImageSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.bpc = 1;
-    spec.image_mask = true;
+    ImageDesc desc;
+    desc.width = w;
+    desc.height = h;
+    desc.bpc = 1;
+    desc.image_mask = true;
     const Bytes hidden(size_t(w / 8) * h, 0xff);  // 1 everywhere: nothing painted
-    const Result r = redact(spec, hidden, {pixel_rect(w, h, 0, 0, w / 2, h)}, ImageFill::kOpaque);
+    const Result r = redact(desc, hidden, {pixel_rect(w, h, 0, 0, w / 2, h)}, ImageFill::kOpaque);
     ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
 
     std::string image;
@@ -436,11 +436,11 @@ TEST(ImageCover, RotatedQuadsChangeOnlyTheCellsTheyMeet) {
         }
         quads.push_back(q);
     }
-    ImageSpec spec;
-    spec.width = w;
-    spec.height = h;
+    ImageDesc desc;
+    desc.width = w;
+    desc.height = h;
     const Bytes pixels(size_t(w) * h, 200);
-    const Result r = redact(spec, pixels, quads, ImageFill::kColour, {0, 0, 0});
+    const Result r = redact(desc, pixels, quads, ImageFill::kColour, {0, 0, 0});
     ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
     const Bytes out = zlib_unpack(r.edit.data, pixels.size());
     int changed = 0;
@@ -471,16 +471,16 @@ TEST(ImageCover, QuadsThatMeetNoPixelLeaveTheImageUntouched) {
         {"flat: a line across the image", {{0, 1, 1, 0}, {0.5, 0.5, 0.5, 0.5}}},
         {"a corner that is not a number", {{0, 1, 1, nan}, {0, 0, 1, 1}}},
     };
-    ImageSpec good;
+    ImageDesc good;
     good.width = 8;
     good.height = 8;
-    ImageSpec refused = good;
+    ImageDesc refused = good;
     refused.filters = {"JBIG2Decode"};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         // Untouched whatever the image: one a box does not reach is never refused.
-        for (const ImageSpec &spec : {good, refused}) {
-            const Result r = redact(spec, Bytes(64, 1), {c.quad});
+        for (const ImageDesc &desc : {good, refused}) {
+            const Result r = redact(desc, Bytes(64, 1), {c.quad});
             EXPECT_EQ(r.status, ImageStatus::kUntouched) << r.reason;
             EXPECT_TRUE(r.edit.data.empty());
         }
@@ -507,12 +507,12 @@ TEST(ImageRefused, FiltersThatCannotBeRewrittenAreNamed) {
         {{"FlateDecode", "NoSuchDecode"}, "NoSuchDecode"},
     };
     for (const auto &c : cases) {
-        ImageSpec spec;
-        spec.width = 4;
-        spec.height = 4;
-        spec.filters = c.filters;
-        spec.parms.resize(c.filters.size());
-        const Result r = redact(spec, Bytes(16, 0), {kWholeImage});
+        ImageDesc desc;
+        desc.width = 4;
+        desc.height = 4;
+        desc.filters = c.filters;
+        desc.parms.resize(c.filters.size());
+        const Result r = redact(desc, Bytes(16, 0), {kWholeImage});
         EXPECT_EQ(r.status, ImageStatus::kUnsupported) << c.name;
         EXPECT_EQ(r.reason, c.name);
         EXPECT_TRUE(r.edit.data.empty());
@@ -522,20 +522,20 @@ TEST(ImageRefused, FiltersThatCannotBeRewrittenAreNamed) {
 Bytes make_jpeg(int w, int h, int pixel_format, int subsamp, int quality, int flags = 0);
 
 TEST(ImageDamaged, EachFaultIsReported) {
-    ImageSpec gray;
+    ImageDesc gray;
     gray.width = 16;
     gray.height = 16;
-    ImageSpec flate = gray;
+    ImageDesc flate = gray;
     flate.filters = {"FlateDecode"};
     flate.parms.resize(1);
     const Bytes pixels(256, 90);
-    ImageSpec dct = gray;
+    ImageDesc dct = gray;
     dct.filters = {"DCTDecode"};
     const Bytes jpeg = make_jpeg(16, 16, TJPF_GRAY, TJSAMP_GRAY, 90);
 
     struct Case {
         const char *what;
-        ImageSpec spec;
+        ImageDesc desc;
         Bytes data;
         const char *says;  // a word of the reason
     };
@@ -548,25 +548,25 @@ TEST(ImageDamaged, EachFaultIsReported) {
     cases.push_back({"not Flate data", flate, Bytes(40, 'x'), "Flate"});
     cases.push_back({"bad ASCIIHex",
                      [&] {
-                         ImageSpec s = gray;
+                         ImageDesc s = gray;
                          s.filters = {"AHx"};
                          return s;
                      }(),
                      Bytes{'0', '1', 'x'}, "ASCIIHex"});
     for (int bpc : {0, 3, 12, 32}) {
-        ImageSpec s = gray;
+        ImageDesc s = gray;
         s.bpc = bpc;
         cases.push_back({"bpc not in the list", s, pixels, "BitsPerComponent"});
     }
     {
-        ImageSpec s = gray;
+        ImageDesc s = gray;
         s.decode = {0, 1, 0, 1};
         cases.push_back({"/Decode of the wrong length", s, pixels, "/Decode"});
         s.decode = {0, std::nan("")};
         cases.push_back({"/Decode not a number", s, pixels, "/Decode"});
     }
     {
-        ImageSpec s = flate;
+        ImageDesc s = flate;
         s.width = 60000;
         s.height = 60000;
         s.components = 1;
@@ -578,7 +578,7 @@ TEST(ImageDamaged, EachFaultIsReported) {
         cases.push_back({"no pixels", s, zlib_pack(pixels), "size"});
     }
     {
-        ImageSpec s = flate;
+        ImageDesc s = flate;
         s.parms[0].predictor = 3;
         cases.push_back({"an unknown predictor", s, zlib_pack(pixels), "predictor"});
         s.parms[0] = {12, 1, 8, 0};
@@ -592,7 +592,7 @@ TEST(ImageDamaged, EachFaultIsReported) {
         cases.push_back({"a PNG row of an unknown type", s, zlib_pack(rows), "PNG"});
     }
     {
-        ImageSpec s = gray;
+        ImageDesc s = gray;
         s.space = Space::kRGB;
         cases.push_back({"components that do not fit the space", s, Bytes(768, 0), "components"});
         s = gray;
@@ -611,11 +611,11 @@ TEST(ImageDamaged, EachFaultIsReported) {
         Bytes broken = jpeg;
         for (size_t i = broken.size() - 40; i < broken.size() - 2; ++i) broken[i] = 0xff;
         cases.push_back({"JPEG: garbage in the scan", dct, broken, "JPEG"});
-        ImageSpec rgb = dct;
+        ImageDesc rgb = dct;
         rgb.space = Space::kRGB;
         rgb.components = 3;
         cases.push_back({"JPEG: gray data for an RGB space", rgb, jpeg, "components"});
-        ImageSpec after = dct;
+        ImageDesc after = dct;
         after.filters = {"DCTDecode", "FlateDecode"};
         cases.push_back({"JPEG followed by a filter", after, jpeg, "DCTDecode"});
         // Arithmetic coding spends less than a bit on a flat block, but a
@@ -634,7 +634,7 @@ TEST(ImageDamaged, EachFaultIsReported) {
 
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        const Result r = redact(c.spec, c.data, {kWholeImage});
+        const Result r = redact(c.desc, c.data, {kWholeImage});
         EXPECT_EQ(r.status, ImageStatus::kDamaged);
         EXPECT_NE(r.reason.find(c.says), std::string::npos) << r.reason;
         EXPECT_TRUE(r.edit.data.empty());
@@ -723,14 +723,14 @@ TEST(ImageJpeg, CoveredBlocksTurnFlatAndEveryOtherBlockStaysTheSame) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const Bytes jpeg = make_jpeg(w, h, c.pixel_format, c.subsamp, 85, c.flags);
-        ImageSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.components = c.pixel_format == TJPF_GRAY ? 1 : 3;
-        spec.space = spec.components == 1 ? Space::kGray : Space::kRGB;
-        spec.filters = {"DCTDecode"};
+        ImageDesc desc;
+        desc.width = w;
+        desc.height = h;
+        desc.components = c.pixel_format == TJPF_GRAY ? 1 : 3;
+        desc.space = desc.components == 1 ? Space::kGray : Space::kRGB;
+        desc.filters = {"DCTDecode"};
         const Result r =
-            redact(spec, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)}, ImageFill::kColour, c.fill);
+            redact(desc, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)}, ImageFill::kColour, c.fill);
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         EXPECT_EQ(r.edit.filters, std::vector<std::string>{"DCTDecode"});
         EXPECT_EQ(contains(r.edit.data, "\xff\xc2"), (c.flags & TJFLAG_PROGRESSIVE) != 0);
@@ -788,13 +788,13 @@ TEST(ImageJpeg, ColourTransformsFollowTheAdobeMarkerOrColorTransform) {
     // A red box is CMYK (0, 255, 255, 0).
     {
         const Bytes jpeg = make_jpeg(w, h, TJPF_CMYK, TJSAMP_444, 90);
-        ImageSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.components = 4;
-        spec.space = Space::kCMYK;
-        spec.filters = {"DCTDecode"};
-        const Result r = redact(spec, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)});
+        ImageDesc desc;
+        desc.width = w;
+        desc.height = h;
+        desc.components = 4;
+        desc.space = Space::kCMYK;
+        desc.filters = {"DCTDecode"};
+        const Result r = redact(desc, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)});
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         const Bytes before = decode_pixels(jpeg, TJPF_CMYK);
         const Bytes after = decode_pixels(r.edit.data, TJPF_CMYK);
@@ -814,15 +814,15 @@ TEST(ImageJpeg, ColourTransformsFollowTheAdobeMarkerOrColorTransform) {
     // JPEG says so itself with an Adobe marker, and the fill goes in as RGB.
     {
         Bytes jpeg = make_jpeg(w, h, TJPF_RGB, TJSAMP_444, 90);
-        ImageSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.components = 3;
-        spec.space = Space::kRGB;
-        spec.filters = {"DCTDecode"};
-        spec.parms.resize(1);
-        spec.parms[0].color_transform = 0;
-        const Result r = redact(spec, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)}, ImageFill::kColour,
+        ImageDesc desc;
+        desc.width = w;
+        desc.height = h;
+        desc.components = 3;
+        desc.space = Space::kRGB;
+        desc.filters = {"DCTDecode"};
+        desc.parms.resize(1);
+        desc.parms[0].color_transform = 0;
+        const Result r = redact(desc, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)}, ImageFill::kColour,
                                 {200, 40, 90});
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         EXPECT_TRUE(contains(r.edit.data, std::string("Adobe\0\x64\0\0\0\0\0", 12)));
@@ -858,11 +858,11 @@ TEST(ImageJpeg, MarkersThatCanHoldTheImageAreLeftOut) {
         marked.insert(marked.end(), text.begin(), text.end());
     }
     marked.insert(marked.end(), jpeg.begin() + 2, jpeg.end());
-    ImageSpec spec;
-    spec.width = 32;
-    spec.height = 32;
-    spec.filters = {"ASCIIHexDecode", "DCTDecode"};
-    const Result r = redact(spec, hex_encode(marked), {pixel_rect(32, 32, 0, 0, 8, 8)});
+    ImageDesc desc;
+    desc.width = 32;
+    desc.height = 32;
+    desc.filters = {"ASCIIHexDecode", "DCTDecode"};
+    const Result r = redact(desc, hex_encode(marked), {pixel_rect(32, 32, 0, 0, 8, 8)});
     ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
     EXPECT_FALSE(contains(r.edit.data, "THUMBNAIL"));
     EXPECT_FALSE(contains(r.edit.data, "secret"));
