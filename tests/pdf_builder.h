@@ -288,6 +288,16 @@ struct PdfBuilder {
     }
 };
 
+// A catalog (object 1) whose page tree is a chain of `depth` /Pages nodes,
+// numbered from 100 on, that ends at page 3, which the caller adds with
+// /Parent (99 + depth).
+inline void page_chain(PdfBuilder &pdf, int depth) {
+    pdf.obj(1, "<< /Type /Catalog /Pages 100 0 R >>");
+    for (int d = 0; d < depth; ++d)
+        pdf.obj(100 + d, "<< /Type /Pages /Kids [" + std::to_string(d + 1 < depth ? 101 + d : 3) +
+                             " 0 R] /Count 1 >>");
+}
+
 }  // namespace pdftest
 
 #endif

@@ -291,11 +291,8 @@ TEST(Malformed, DeepNesting) {
     // A page tree 20000 nodes deep, and a chain of 2000 forms each drawing
     // the next.
     PdfBuilder tree;
-    tree.obj(1, "<< /Type /Catalog /Pages 100 0 R >>");
     constexpr int kTree = 20000;
-    for (int d = 0; d < kTree; ++d)
-        tree.obj(100 + d, "<< /Type /Pages /Kids [" + std::to_string(d + 1 < kTree ? 101 + d : 3) +
-                              " 0 R] /Count 1 >>");
+    pdftest::page_chain(tree, kTree);
     tree.obj(3, "<< /Type /Page /Parent " + std::to_string(99 + kTree) +
                     " 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>")
         .raw(content)

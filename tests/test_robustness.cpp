@@ -71,11 +71,8 @@ TEST(RobustPages, CatalogKeysAfterItsClosingBracketsAreNotRead) {
 
 TEST(RobustPages, APageSeventyLevelsDeepIsCountedAndRedacted) {
     PdfBuilder pdf;
-    pdf.obj(1, "<< /Type /Catalog /Pages 100 0 R >>");
     constexpr int kDepth = 70;
-    for (int d = 0; d < kDepth; ++d)
-        pdf.obj(100 + d, "<< /Type /Pages /Kids [" + std::to_string(d + 1 < kDepth ? 101 + d : 3) +
-                             " 0 R] /Count 1 >>");
+    pdftest::page_chain(pdf, kDepth);
     pdf.obj(3, "<< /Type /Page /Parent 169 0 R /MediaBox [0 0 612 792] /Resources << /Font << "
                "/F1 4 0 R >> >> /Contents 5 0 R >>")
         .obj(4, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
