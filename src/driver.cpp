@@ -219,8 +219,14 @@ int run_job(const JobParams &params, JobReport &report) {
     std::vector<UnscannedRange> unscanned;
     DocGuard readback;
     if (!build_output(doc, plan, out, unscanned, &readback.doc)) return 0;
+    // The read-back document holds the output's bytes: the checks and the
+    // write use its copy, and what went into the output is let go.
+    out = Buf{};
+    walk.page_content = std::vector<Buf>();
+    walk.new_streams = std::vector<NewStream>();
+    const std::vector<unsigned char> &written = readback.doc.data;
 
-    bool clean = verify_output_terms(out.data.get(), static_cast<int32_t>(out.len), params.terms,
+    bool clean = verify_output_terms(written.data(), static_cast<int32_t>(written.size()), params.terms,
                                      unscanned) != 0;
     if (clean && job.search != nullptr) clean = verify_as_read(readback.doc, job, walk, new_content);
     if (!clean) {
@@ -228,7 +234,7 @@ int run_job(const JobParams &params, JobReport &report) {
         return 0;
     }
     if (output_path != nullptr &&
-        !write_output_file(output_path, out.data.get(), static_cast<int64_t>(out.len)))
+        !write_output_file(output_path, written.data(), static_cast<int64_t>(written.size())))
         return 0;
     report.term_matches = walk.term_matches;
     for (const PaintedBox &b : walk.boxes)

@@ -76,9 +76,7 @@ struct Interp {
 
     const Font *fallback = nullptr;
     PdfObj fonts, xobjects, properties;  // the resource sub-dictionaries, resolved once
-    // Scratch of each shown string: its bytes and their source ranges.
-    std::vector<unsigned char> string_bytes;
-    std::vector<int32_t> string_src;
+    std::vector<unsigned char> string_bytes;  // scratch: the bytes of each shown string
 };
 
 const Font *default_font(Interp &in) {
@@ -125,8 +123,11 @@ void close_composite(Interp &in, int32_t end) {
     if (o.kind == Tok::kArrayOpen) {
         op.first = static_cast<int32_t>(in.elements.size());
         op.count = static_cast<int32_t>(in.pending.size() - o.first);
-        in.elements.insert(in.elements.end(), in.pending.begin() + static_cast<std::ptrdiff_t>(o.first),
-                           in.pending.end());
+        if (in.elements.empty() && o.first == 0)
+            in.elements.swap(in.pending);  // a long array is not held twice
+        else
+            in.elements.insert(in.elements.end(), in.pending.begin() + static_cast<std::ptrdiff_t>(o.first),
+                               in.pending.end());
     } else if (o.in_dict && (in.open.empty() || !in.open.back().in_dict)) {
         // The outermost dictionary: its strings (values at any depth) are
         // text that readers may show in place of the glyphs it marks.
@@ -204,12 +205,17 @@ struct ShowRun {
 void show_string(ShowRun &run, const Operand &s) {
     Interp &in = run.in;
     std::vector<unsigned char> &bytes = in.string_bytes;
-    std::vector<int32_t> &src = in.string_src;
     Token t;
     t.kind = s.kind;
     t.start = s.start;
     t.end = s.end;
-    string_sources(in.b, t, bytes, src);
+    bytes.clear();
+    StringReader reader;
+    string_reader_start(reader, in.b, t);
+    unsigned char byte = 0;
+    int32_t from = 0, to = 0;
+    while (string_reader_next(reader, &byte, &from, &to)) bytes.push_back(byte);
+    std::deque<TraceGlyph> &glyphs = in.trace.glyphs;
     const Font &font = *run.op.font;
     const double size = run.op.size, th = run.op.hscale;
     const auto op_index = static_cast<int32_t>(in.trace.ops.size());
@@ -222,7 +228,7 @@ void show_string(ShowRun &run, const Operand &s) {
         const double w0 = font_width(font, code);
         const double tw = (n == 1 && code == 32) ? run.op.word_spacing : 0;
         const double adv = sane((w0 * size + run.op.char_spacing + tw) * th);
-        in.trace.glyphs.push_back({code, static_cast<float>(run.tx), static_cast<float>(adv), op_index});
+        glyphs.push_back({code, static_cast<float>(run.tx), static_cast<float>(adv), op_index});
         run.tx = sane(run.tx + adv);
         i = last + 1;
     }
@@ -547,50 +553,55 @@ void make_closers(Interp &in, const Token &last_string) {
 
 }  // namespace
 
-void string_sources(const unsigned char *b, const Token &s, std::vector<unsigned char> &bytes,
-                    std::vector<int32_t> &src) {
-    bytes.clear();
-    src.clear();  // pairs: start, end
-    auto put = [&](unsigned char c, int32_t from, int32_t to) {
-        bytes.push_back(c);
-        src.push_back(from);
-        src.push_back(to);
-    };
-    if (s.kind == Tok::kHexString) {
+void string_reader_start(StringReader &r, const unsigned char *content, const Token &s) {
+    r.b = content;
+    r.hex = s.kind == Tok::kHexString;
+    r.pos = s.start + 1;
+    r.stop = r.hex && s.end > s.start && content[s.end - 1] == '>' ? s.end - 1 : s.end;
+    r.depth = 1;
+}
+
+bool string_reader_next(StringReader &r, unsigned char *byte, int32_t *from, int32_t *to) {
+    const unsigned char *b = r.b;
+    if (r.hex) {
         int pending = -1;
         int32_t at = 0;
-        const int32_t stop = s.end > s.start && b[s.end - 1] == '>' ? s.end - 1 : s.end;
-        for (int32_t i = s.start + 1; i < stop; ++i) {
-            const int v = hex_digit_value(b[i]);
+        for (; r.pos < r.stop; ++r.pos) {
+            const int v = hex_digit_value(b[r.pos]);
             if (v < 0) continue;  // blanks and junk between digits are ignored
             if (pending < 0) {
                 pending = v;
-                at = i;
-            } else {
-                put(static_cast<unsigned char>(pending * 16 + v), at, i + 1);
-                pending = -1;
+                at = r.pos;
+                continue;
             }
+            *byte = static_cast<unsigned char>(pending * 16 + v);
+            *from = at;
+            *to = ++r.pos;
+            return true;
         }
-        if (pending >= 0) put(static_cast<unsigned char>(pending * 16), at, stop);
-        return;
+        if (pending < 0) return false;
+        *byte = static_cast<unsigned char>(pending * 16);  // a lone last digit reads as if followed by 0
+        *from = at;
+        *to = r.stop;
+        return true;
     }
     // A literal string (PDF reference 7.3.4.2); the closing ')' is not part of it.
-    int32_t depth = 1;
-    for (int32_t i = s.start + 1; i < s.end;) {
+    while (r.pos < r.stop) {
+        const int32_t i = r.pos;
         const unsigned char c = b[i];
         // Balanced parentheses need no backslash: they are bytes of the string.
-        if (c == '(') ++depth;
-        if (c == ')' && --depth == 0) break;
+        if (c == '(') ++r.depth;
+        if ((c == ')' && --r.depth == 0) || (c == '\\' && i + 1 >= r.stop)) break;
         if (c != '\\') {
-            put(c, i, i + 1);
-            ++i;
-            continue;
+            r.pos = i + 1;
+            *byte = c;
+            *from = i;
+            *to = r.pos;
+            return true;
         }
-        if (i + 1 >= s.end) break;
-        const int32_t from = i;
         const unsigned char e = b[i + 1];
         unsigned code = e;
-        i += 2;
+        r.pos = i + 2;
         switch (e) {
             case 'n': code = 10; break;
             case 'r': code = 13; break;
@@ -599,26 +610,31 @@ void string_sources(const unsigned char *b, const Token &s, std::vector<unsigned
             case 'f': code = 12; break;
             case '\n': continue;  // a line continuation
             case '\r':
-                if (i < s.end && b[i] == '\n') ++i;
+                if (r.pos < r.stop && b[r.pos] == '\n') ++r.pos;
                 continue;
             default:
                 if (e >= '0' && e <= '7') {
                     code = e - '0';
-                    for (int k = 1; k < 3 && i < s.end && b[i] >= '0' && b[i] <= '7'; ++k, ++i)
-                        code = code * 8 + (b[i] - '0');
+                    for (int k = 1; k < 3 && r.pos < r.stop && b[r.pos] >= '0' && b[r.pos] <= '7'; ++k, ++r.pos)
+                        code = code * 8 + (b[r.pos] - '0');
                     code &= 0xFF;
                 }
                 break;
         }
-        put(static_cast<unsigned char>(code), from, i);
+        *byte = static_cast<unsigned char>(code);
+        *from = i;
+        *to = r.pos;
+        return true;
     }
+    r.pos = r.stop;
+    return false;
 }
 
 void interpret_content(const ContentContext &ctx, const unsigned char *content, int32_t len,
                        const Matrix &ctm, ContentTrace &trace) {
     trace = ContentTrace{};
     Interp in{ctx, content, len, trace, {}, {}, 0, {}, {}, {}, {}, {}, {}, {}, -1,
-              false, 0, 0, nullptr, {}, {}, {}, {}, {}};
+              false, 0, 0, nullptr, {}, {}, {}, {}};
     in.gs.ctm = mat_is_finite(ctm) ? ctm : Matrix{};
     Token open_string;  // a string the data ended inside
     int32_t pos = 0;

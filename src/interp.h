@@ -11,6 +11,7 @@
 #define INKVEIL_INTERP_H
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,7 @@ struct ShowOp {
 
 // One glyph: a character code of a shown string. Where its bytes stand in
 // the content is found again, for the few glyphs that are rewritten, by
-// decoding their operation's strings once more (string_sources).
+// decoding their operation's strings once more (StringReader).
 struct TraceGlyph {
     uint32_t code;
     float tx;   // origin along the op's baseline, in its text space
@@ -87,8 +88,10 @@ struct DictString {
 };
 
 struct ContentTrace {
-    std::vector<ShowOp> ops;
-    std::vector<TraceGlyph> glyphs;
+    // In blocks (a deque): a long trace grows without copying itself or
+    // holding room for up to as much again, as a doubling array would.
+    std::deque<ShowOp> ops;
+    std::deque<TraceGlyph> glyphs;
     std::vector<XObjectUse> xobjects;
     std::vector<InlineImage> images;
     std::vector<MarkedSpan> spans;
@@ -115,11 +118,18 @@ struct ContentContext {
 void interpret_content(const ContentContext &ctx, const unsigned char *content, int32_t len,
                        const Matrix &ctm, ContentTrace &trace);
 
-// Decodes a literal or hex string token of content into its bytes, and the
-// source range [src[2k], src[2k+1]) of each byte k (the backslash of an
-// escape, the digits of a hex pair with what stands between them).
-void string_sources(const unsigned char *content, const Token &token, std::vector<unsigned char> &bytes,
-                    std::vector<int32_t> &src);
+// Reads a literal or hex string token of content byte by byte, each byte
+// with its source range [from, to): the backslash of an escape, the digits
+// of a hex pair with what stands between them.
+struct StringReader {
+    const unsigned char *b = nullptr;
+    bool hex = false;
+    int32_t pos = 0, stop = 0;  // the next source byte, and where the string's bytes end
+    int32_t depth = 1;          // open parentheses of a literal string
+};
+void string_reader_start(StringReader &reader, const unsigned char *content, const Token &token);
+// False once the string has no more bytes.
+bool string_reader_next(StringReader &reader, unsigned char *byte, int32_t *from, int32_t *to);
 
 // The nesting depth of q that the interpreter keeps states for; deeper q
 // still count, but restore nothing.

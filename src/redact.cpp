@@ -116,7 +116,7 @@ void blank_span(const ContentTrace &trace, int32_t s, StreamDecision &d) {
 // True when a glyph of the match is drawn in an invisible render mode.
 bool is_invisible_text(const ContentTrace &trace, const StreamText &text, const TextMatch &m) {
     for (int32_t c = m.first; c < m.end; ++c) {
-        const int32_t g = text.owners[static_cast<size_t>(c)].glyph;
+        const int32_t g = owner_glyph(text.owners[static_cast<size_t>(c)]);
         if (g < 0) continue;
         const int mode = trace.ops[static_cast<size_t>(trace.glyphs[static_cast<size_t>(g)].op)].render_mode;
         if (mode == 3 || mode == 7) return true;
@@ -137,25 +137,26 @@ void decide_text(const unsigned char *content, const ContentTrace &trace, const 
     d.unreadable_font = text.unreadable_font;
     std::vector<TextMatch> matches;
     find_matches(text, set, matches);
+    d.boxes.reserve(d.boxes.size() + matches.size());  // a box per match, more for one broken over lines
     std::vector<int32_t> line;
     const int32_t length = static_cast<int32_t>(text.chars.size());
     for (const TextMatch &m : matches) {
         count_match(d, m.term);
         for (int32_t c = m.first; c < m.end; ++c) {
-            const CharOwner &o = text.owners[static_cast<size_t>(c)];
-            if (o.glyph >= 0) d.blank[static_cast<size_t>(o.glyph)] = 1;
-            if (o.span >= 0) blank_span(trace, o.span, d);
+            const CharOwner o = text.owners[static_cast<size_t>(c)];
+            if (owner_glyph(o) >= 0) d.blank[static_cast<size_t>(owner_glyph(o))] = 1;
+            if (owner_span(o) >= 0) blank_span(trace, owner_span(o), d);
         }
         // Invisible text (an OCR layer) only approximates where the letters
         // of the page image stand, word by word: its box covers whole words.
         int32_t first = m.first, end = m.end;
         if (is_invisible_text(trace, text, m)) {
-            while (first > 0 && text.chars[static_cast<size_t>(first - 1)] != kSeparator) --first;
-            while (end < length && text.chars[static_cast<size_t>(end)] != kSeparator) ++end;
+            while (first > 0 && !is_separator(text.chars[static_cast<size_t>(first - 1)])) --first;
+            while (end < length && !is_separator(text.chars[static_cast<size_t>(end)])) ++end;
             // OCR writers size each word with the space glyph after it.
-            const int32_t last = text.owners[static_cast<size_t>(end - 1)].glyph;
-            while (end < length && last >= 0 && text.owners[static_cast<size_t>(end)].glyph >= 0 &&
-                   trace.glyphs[static_cast<size_t>(text.owners[static_cast<size_t>(end)].glyph)].op ==
+            const int32_t last = owner_glyph(text.owners[static_cast<size_t>(end - 1)]);
+            while (end < length && last >= 0 && owner_glyph(text.owners[static_cast<size_t>(end)]) >= 0 &&
+                   trace.glyphs[static_cast<size_t>(text.owners[static_cast<size_t>(end)])].op ==
                        trace.glyphs[static_cast<size_t>(last)].op)
                 ++end;
         }
@@ -165,13 +166,12 @@ void decide_text(const unsigned char *content, const ContentTrace &trace, const 
             line.clear();
         };
         for (int32_t c = first; c < end; ++c) {
-            const CharOwner &o = text.owners[static_cast<size_t>(c)];
-            if (text.chars[static_cast<size_t>(c)] == kSeparator && text.line_break[static_cast<size_t>(c)])
-                flush();
-            if (o.glyph >= 0) {
-                if (line.empty() || line.back() != o.glyph) line.push_back(o.glyph);
-            } else if (o.span >= 0) {
-                const MarkedSpan &span = trace.spans[static_cast<size_t>(o.span)];
+            const CharOwner o = text.owners[static_cast<size_t>(c)];
+            if (text.chars[static_cast<size_t>(c)] == kLineSeparator) flush();
+            if (owner_glyph(o) >= 0) {
+                if (line.empty() || line.back() != o) line.push_back(o);
+            } else if (owner_span(o) >= 0) {
+                const MarkedSpan &span = trace.spans[static_cast<size_t>(owner_span(o))];
                 for (int32_t g = span.first_glyph; g < span.end_glyph; ++g)
                     if (line.empty() || line.back() < g) line.push_back(g);
             }
@@ -254,6 +254,10 @@ void decide_regions(const ContentTrace &trace, const RedactJob &job, const Place
 
 // A span whose glyphs go takes its alternate text with it.
 void decide_spans(const ContentTrace &trace, StreamDecision &d) {
+    const bool any = std::any_of(trace.spans.begin(), trace.spans.end(), [](const MarkedSpan &span) {
+        return span.dict_start >= 0 || span.props_obj != 0;
+    });
+    if (!any) return;
     std::vector<int32_t> before(trace.glyphs.size() + 1, 0);  // blanked glyphs before each index
     for (size_t i = 0; i < trace.glyphs.size(); ++i) before[i + 1] = before[i] + d.blank[i];
     for (size_t s = 0; s < trace.spans.size(); ++s) {
@@ -322,16 +326,28 @@ double blank_advance(const ShowOp &op) {
     return (font_width(font, font.blank_code) * op.size + op.char_spacing + tw) * op.hscale;
 }
 
-// The glyphs of one op and where a number must follow one of them so that
-// the rest keeps its place: comp[k] is the distance to move after glyph k.
+// A number after glyph `glyph` of an op (counted from its first) that moves
+// the pen by `distance`, so that the rest keeps its place.
+struct PenMove {
+    int32_t glyph;
+    double distance;
+};
+
+// The glyphs of one op and where numbers must follow them.
 struct OpPlan {
     const ShowOp *op;
-    std::vector<double> comp;  // per glyph of the op (0: none)
+    std::vector<PenMove> moves;  // in glyph order
     bool rebuild = false;
 };
 
+// The first move at or after glyph `k` of the op.
+std::vector<PenMove>::const_iterator first_move(const OpPlan &plan, int32_t k) {
+    return std::lower_bound(plan.moves.begin(), plan.moves.end(), k,
+                            [](const PenMove &m, int32_t glyph) { return m.glyph < glyph; });
+}
+
 OpPlan plan_op(const ContentTrace &trace, const ShowOp &op, const StreamDecision &d) {
-    OpPlan plan{&op, std::vector<double>(static_cast<size_t>(op.glyph_count), 0), false};
+    OpPlan plan{&op, {}, false};
     const double blank_adv = blank_advance(op);
     const double tolerance = 1e-6 * std::fmax(1.0, std::fabs(op.size * op.hscale));
     double delta = 0;
@@ -343,7 +359,7 @@ OpPlan plan_op(const ContentTrace &trace, const ShowOp &op, const StreamDecision
         if (!run_ends) continue;
         const bool later = k + 1 < op.glyph_count || op.pen_continues;
         if (later && std::fabs(delta) > tolerance) {
-            plan.comp[static_cast<size_t>(k)] = delta;
+            plan.moves.push_back({k, delta});
             plan.rebuild = true;
         }
         delta = 0;
@@ -364,35 +380,64 @@ struct GlyphSource {
     int32_t start, end;
 };
 
-// The string tokens of `op` in order, and the sources of its glyphs, found
-// by decoding its strings once more with its font, as the interpreter did.
-void op_sources(const unsigned char *b, int32_t len, const ShowOp &op, std::vector<Token> &strings,
-                std::vector<GlyphSource> &sources) {
-    strings.clear();
-    sources.clear();
-    if (op.kind == ShowKind::kTJ) {
-        for (int32_t p = op.arg_start + 1; p < op.arg_end;) {
-            const Token t = lex_next_code(b, op.arg_end, p);
-            if (t.kind == Tok::kEnd) break;
-            if (t.kind == Tok::kString || t.kind == Tok::kHexString) strings.push_back(t);
-            p = t.end;
-        }
-    } else {
+// The string tokens of `op`, in order.
+std::vector<Token> op_strings(const unsigned char *b, int32_t len, const ShowOp &op) {
+    std::vector<Token> strings;
+    if (op.kind != ShowKind::kTJ) {
         strings.push_back(lex_next_code(b, len, op.arg_start));
+        return strings;
     }
-    std::vector<unsigned char> bytes;
-    std::vector<int32_t> src;
-    for (const Token &t : strings) {
-        string_sources(b, t, bytes, src);
-        for (size_t i = 0; i < bytes.size();) {
-            uint32_t code = 0;
-            int n = font_next_code(*op.font, bytes.data() + i, bytes.size() - i, &code);
-            if (n < 1) n = 1;
-            const size_t last = std::min(i + static_cast<size_t>(n), bytes.size()) - 1;
-            sources.push_back({src[2 * i], src[2 * last + 1]});
-            i = last + 1;
-        }
+    for (int32_t p = op.arg_start + 1; p < op.arg_end;) {
+        const Token t = lex_next_code(b, op.arg_end, p);
+        if (t.kind == Tok::kEnd) break;
+        if (t.kind == Tok::kString || t.kind == Tok::kHexString) strings.push_back(t);
+        p = t.end;
     }
+    return strings;
+}
+
+// The glyphs of one string token, one by one, with where their bytes stand:
+// the string decoded once more with the op's font, as the interpreter did.
+// Nothing is kept but the next bytes, as many as a code can take.
+struct GlyphReader {
+    StringReader bytes;
+    const Font *font = nullptr;
+    unsigned char window[4] = {};
+    int32_t from[4] = {}, to[4] = {};
+    int have = 0;
+    bool more = true;
+};
+
+GlyphReader glyph_reader(const unsigned char *b, const Token &t, const Font &font) {
+    GlyphReader r;
+    string_reader_start(r.bytes, b, t);
+    r.font = &font;
+    return r;
+}
+
+bool glyph_reader_next(GlyphReader &r, GlyphSource *g) {
+    while (r.more && r.have < 4) {
+        r.more = string_reader_next(r.bytes, &r.window[r.have], &r.from[r.have], &r.to[r.have]);
+        r.have += r.more;
+    }
+    if (r.have == 0) return false;
+    uint32_t code = 0;
+    const int n = std::clamp(font_next_code(*r.font, r.window, static_cast<size_t>(r.have), &code), 1, r.have);
+    *g = {r.from[0], r.to[n - 1]};
+    r.have -= n;
+    std::memmove(r.window, r.window + n, static_cast<size_t>(r.have));
+    std::memmove(r.from, r.from + n, static_cast<size_t>(r.have) * sizeof r.from[0]);
+    std::memmove(r.to, r.to + n, static_cast<size_t>(r.have) * sizeof r.to[0]);
+    return true;
+}
+
+// The number of glyphs a string token holds.
+int32_t glyphs_in(const unsigned char *b, const Token &t, const Font &font) {
+    GlyphReader r = glyph_reader(b, t, font);
+    GlyphSource g;
+    int32_t n = 0;
+    while (glyph_reader_next(r, &g)) ++n;
+    return n;
 }
 
 // The hex digits of source bytes copied into a hex string that is being
@@ -403,19 +448,22 @@ void copy_hex(const unsigned char *b, int32_t from, int32_t to, std::string &out
         if (hex_digit_value(b[i]) >= 0) out += static_cast<char>(b[i]);
 }
 
-// A string token of op `plan` rewritten: blanked glyphs as blank codes, and
-// the string split with a number wherever the plan moves the pen. Glyphs
-// [first, end) of the op stand in it, at sources[first - op.first_glyph] on.
-std::string rebuild_string(const unsigned char *b, const Token &tok, const std::vector<GlyphSource> &sources,
-                           const StreamDecision &d, const OpPlan &plan, int32_t first, int32_t end) {
+// Appends a string token of op `plan` rewritten to `out`: blanked glyphs as
+// blank codes, and the string split with a number wherever the plan moves
+// the pen. Its glyphs are those of the op from `first` on.
+void rebuild_string(const unsigned char *b, const Token &tok, const StreamDecision &d, const OpPlan &plan,
+                    int32_t first, std::string &out) {
     const ShowOp &op = *plan.op;
     const Font &font = *op.font;
     const bool hex = tok.kind == Tok::kHexString;
-    std::string out(1, hex ? '<' : '(');
+    const size_t begin = out.size();
+    out += hex ? '<' : '(';
+    auto move = first_move(plan, first - op.first_glyph);
     int32_t pos = tok.start + 1;
     const int32_t close = tok.open ? tok.end : tok.end - 1;
-    for (int32_t gi = first; gi < end; ++gi) {
-        const GlyphSource &g = sources[static_cast<size_t>(gi - op.first_glyph)];
+    GlyphReader reader = glyph_reader(b, tok, font);
+    GlyphSource g;
+    for (int32_t gi = first; glyph_reader_next(reader, &g); ++gi) {
         if (hex) {
             copy_hex(b, pos, g.start, out);
         } else {
@@ -430,26 +478,25 @@ std::string rebuild_string(const unsigned char *b, const Token &tok, const std::
             copy_escaped(b, g.start, g.end, out);
         }
         pos = g.end;
-        const double move = plan.comp[static_cast<size_t>(gi - op.first_glyph)];
-        if (move != 0) {
+        if (move != plan.moves.end() && move->glyph == gi - op.first_glyph) {
             out += hex ? "> " : ") ";
-            out += compensation(op, move);
+            out += compensation(op, move->distance);
             out += hex ? " <" : " (";
+            ++move;
         }
     }
     // A string that would end empty after a last number is left out; the
     // blank after the number stays, so that what follows reads apart from it.
     const char reopen = hex ? '<' : '(';
-    if (pos == close && out.size() >= 2 && out.back() == reopen && out[out.size() - 2] == ' ') {
+    if (pos == close && out.size() - begin >= 2 && out.back() == reopen && out[out.size() - 2] == ' ') {
         out.pop_back();
-        return out;
+        return;
     }
     if (hex)
         copy_hex(b, pos, close, out);
     else
         copy_escaped(b, pos, close, out);
     out += hex ? '>' : ')';
-    return out;
 }
 
 // In-place blanking of one glyph: its source bytes become the blank code.
@@ -491,20 +538,24 @@ void blank_in_place(const unsigned char *b, const GlyphSource &g, const Font &fo
 // Whether the parentheses written bare in a literal string that glyphs keep
 // stop balancing one another once the blanked glyphs are gone: blanked in
 // place, the string would then close early or never.
-bool kept_parens_unbalanced(const unsigned char *b, const std::vector<Token> &strings,
-                            const std::vector<GlyphSource> &sources, const StreamDecision &d,
-                            int32_t first) {
-    size_t k = 0;
+bool kept_parens_unbalanced(const unsigned char *b, const std::vector<Token> &strings, const Font &font,
+                            const StreamDecision &d, int32_t first) {
+    size_t gi = static_cast<size_t>(first);
     for (const Token &t : strings) {
         int64_t depth = 0;
         bool broken = false, blanked = false;
-        for (; k < sources.size() && sources[k].start < t.end; ++k) {
-            if (t.kind != Tok::kString) continue;
-            if (d.blank[static_cast<size_t>(first) + k]) {
+        if (t.kind != Tok::kString) {
+            gi += static_cast<size_t>(glyphs_in(b, t, font));
+            continue;
+        }
+        GlyphReader reader = glyph_reader(b, t, font);
+        GlyphSource g;
+        for (; glyph_reader_next(reader, &g); ++gi) {
+            if (d.blank[gi]) {
                 blanked = true;
                 continue;
             }
-            for (int32_t i = sources[k].start; i < sources[k].end; ++i) {
+            for (int32_t i = g.start; i < g.end; ++i) {
                 if (b[i] == '\\')
                     ++i;
                 else if (b[i] == '(')
@@ -524,46 +575,52 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
     for (int32_t k = 0; k < op.glyph_count && !any; ++k) any = d.blank[static_cast<size_t>(op.first_glyph + k)];
     if (!any || op.font == nullptr) return;
     const OpPlan plan = plan_op(trace, op, d);
-    const int32_t first = op.first_glyph, end = op.first_glyph + op.glyph_count;
-    // The string tokens of the op, in order, with the glyphs each holds.
-    std::vector<Token> strings;
-    std::vector<GlyphSource> sources;
-    op_sources(b, len, op, strings, sources);
-    if (sources.size() != static_cast<size_t>(op.glyph_count)) return;  // never: the same decoding
-    auto source = [&](int32_t gi) { return sources[static_cast<size_t>(gi - first)]; };
+    const Font &font = *op.font;
+    const int32_t first = op.first_glyph;
+    // The string tokens of the op, in order, and the glyphs each holds.
+    const std::vector<Token> strings = op_strings(b, len, op);
+    std::vector<int32_t> counts(strings.size());
+    int64_t total = 0;
+    for (size_t k = 0; k < strings.size(); ++k) total += counts[k] = glyphs_in(b, strings[k], font);
+    if (total != op.glyph_count) return;  // never: the same decoding
     int32_t gi = first;
     // A rebuilt string escapes every parenthesis it keeps.
-    if (!plan.rebuild && !kept_parens_unbalanced(b, strings, sources, d, first)) {
-        for (const Token &t : strings)
-            for (; gi < end && source(gi).start < t.end; ++gi)
-                if (d.blank[static_cast<size_t>(gi)])
-                    blank_in_place(b, source(gi), *op.font, t.kind == Tok::kHexString, edits);
+    if (!plan.rebuild && !kept_parens_unbalanced(b, strings, font, d, first)) {
+        for (const Token &t : strings) {
+            GlyphReader reader = glyph_reader(b, t, font);
+            GlyphSource g;
+            for (; glyph_reader_next(reader, &g); ++gi)
+                if (d.blank[static_cast<size_t>(gi)]) blank_in_place(b, g, font, t.kind == Tok::kHexString, edits);
+        }
         return;
     }
-    std::string rebuilt;
-    for (const Token &t : strings) {
-        const int32_t from = gi;
-        while (gi < end && source(gi).start < t.end) ++gi;
-        bool touched = false;
-        for (int32_t k = from; k < gi; ++k)
-            touched = touched || d.blank[static_cast<size_t>(k)] ||
-                      plan.comp[static_cast<size_t>(k - first)] != 0;
-        if (op.kind == ShowKind::kTJ) {
-            if (touched) edits.push_back({t.start, t.end, rebuild_string(b, t, sources, d, plan, from, gi)});
-        } else {
-            rebuilt = rebuild_string(b, t, sources, d, plan, from, gi);
-        }
-    }
-    if (op.kind == ShowKind::kTJ) return;
     // A single string becomes an array, and the operator TJ; the quote
     // operators first move to the next line (and " sets its spacing); the
     // blank before T* keeps it apart from a token that touched the string.
-    const char *lead = op.kind == ShowKind::kTj ? "[" : " T* [";
+    std::string rebuilt = op.kind == ShowKind::kTJ ? "" : op.kind == ShowKind::kTj ? "[" : " T* [";
+    for (size_t k = 0; k < strings.size(); ++k) {
+        const Token &t = strings[k];
+        const int32_t from = gi;
+        gi += counts[k];
+        const auto move = first_move(plan, from - first);
+        bool touched = move != plan.moves.end() && move->glyph < gi - first;
+        for (int32_t k = from; k < gi && !touched; ++k) touched = d.blank[static_cast<size_t>(k)];
+        if (op.kind == ShowKind::kTJ) {
+            if (!touched) continue;
+            std::string text;
+            rebuild_string(b, t, d, plan, from, text);
+            edits.push_back({t.start, t.end, std::move(text)});
+        } else {
+            rebuild_string(b, t, d, plan, from, rebuilt);
+        }
+    }
+    if (op.kind == ShowKind::kTJ) return;
     if (op.kind == ShowKind::kDoubleQuote) {
         edits.push_back({op.aw_end, op.aw_end, " Tw"});
         edits.push_back({op.ac_end, op.ac_end, " Tc"});
     }
-    edits.push_back({op.arg_start, op.arg_end, lead + rebuilt + "]"});
+    rebuilt += ']';
+    edits.push_back({op.arg_start, op.arg_end, std::move(rebuilt)});
     edits.push_back({op.op_start, op.op_end, "TJ"});
 }
 

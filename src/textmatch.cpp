@@ -42,20 +42,18 @@ struct Builder {
     bool pending_line = false;
 
     void separator(CharOwner owner, bool line) {
-        if (!out.chars.empty() && out.chars.back() == kSeparator) {
-            if (line) out.line_break.back() = 1;
+        if (!out.chars.empty() && is_separator(out.chars.back())) {
+            if (line) out.chars.back() = kLineSeparator;
             return;
         }
         if (out.chars.empty()) return;  // nothing to separate yet
-        out.chars.push_back(kSeparator);
+        out.chars.push_back(line ? kLineSeparator : kSeparator);
         out.owners.push_back(owner);
-        out.line_break.push_back(line ? 1 : 0);
     }
     void put(char32_t c, CharOwner owner) {
         if (c > 0x20 && c < 0x7F) {  // printable ASCII, most of all text
             out.chars.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
             out.owners.push_back(owner);
-            out.line_break.push_back(0);
             return;
         }
         if (is_white(c)) {
@@ -70,7 +68,6 @@ struct Builder {
         }
         out.chars.push_back(unicode_fold(c));
         out.owners.push_back(owner);
-        out.line_break.push_back(0);
     }
 };
 
@@ -123,17 +120,24 @@ void run_automaton(const std::u32string &text, const std::vector<uint8_t> *skip,
                    std::vector<TextMatch> &out) {
     if (set.nodes.empty()) return;
     std::vector<int32_t> last_end(set.patterns.size(), -1);
-    std::vector<int32_t> taken;  // text indices of the characters not passed over
-    taken.reserve(text.size());
+    // The text indices of the last characters not passed over, as many as
+    // the longest term has: where an occurrence that ends here starts.
+    size_t longest = 1;
+    for (const SearchPattern &p : set.patterns) longest = std::max(longest, p.chars.size());
+    size_t ring_size = 1;
+    while (ring_size < longest) ring_size *= 2;
+    std::vector<int32_t> taken(ring_size);
+    const size_t mask = ring_size - 1;
+    size_t count = 0;
     int32_t node = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         if (skip != nullptr && (*skip)[i]) continue;
-        taken.push_back(static_cast<int32_t>(i));
+        taken[count++ & mask] = static_cast<int32_t>(i);
         node = search_set_next(set, node, text[i]);
         for (int32_t at = set.nodes[static_cast<size_t>(node)].out >= 0 ? node : set.nodes[static_cast<size_t>(node)].report;
              at >= 0; at = set.nodes[static_cast<size_t>(at)].report) {
             const int32_t depth = set.nodes[static_cast<size_t>(at)].depth;
-            const int32_t first = taken[taken.size() - static_cast<size_t>(depth)];
+            const int32_t first = taken[(count - static_cast<size_t>(depth)) & mask];
             for (int32_t o = set.nodes[static_cast<size_t>(at)].out; o >= 0; o = set.outs[static_cast<size_t>(o)].next) {
                 const int32_t term = set.outs[static_cast<size_t>(o)].term;
                 if (first < last_end[static_cast<size_t>(term)]) continue;
@@ -153,7 +157,9 @@ bool by_start(const TextMatch &a, const TextMatch &b) {
 std::u32string fold_text(const std::u32string &text) {
     StreamText t;
     Builder b{t};
-    for (const char32_t c : text) b.put(c, {-1, -1});
+    for (const char32_t c : text) b.put(c, kNoOwner);
+    for (char32_t &c : t.chars)
+        if (c == kLineSeparator) c = kSeparator;
     return t.chars;
 }
 
@@ -177,6 +183,7 @@ bool search_pattern_make(const char *text, SearchPattern &out) {
 }
 
 int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c) {
+    if (c == kLineSeparator) c = kSeparator;
     const int column = search_column(c);
     if (column >= 0 && !set.dense.empty())
         return set.dense[static_cast<size_t>(node) * kDenseColumns + static_cast<size_t>(column)];
@@ -292,13 +299,13 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
     const size_t n = trace.glyphs.size();
     out.chars.reserve(n + n / 8 + 16);
     out.owners.reserve(n + n / 8 + 16);
-    out.line_break.reserve(n + n / 8 + 16);
     // The outermost span with /ActualText that each glyph lies in: its text
-    // stands for all its glyphs.
-    std::vector<int32_t> actual(n, -1);
+    // stands for all its glyphs. Kept only when there is such a span.
+    std::vector<int32_t> actual;
     for (size_t s = 0; s < trace.spans.size(); ++s) {
         const MarkedSpan &span = trace.spans[s];
         if (!span.has_actual_text) continue;
+        if (actual.empty()) actual.assign(n, -1);
         for (int32_t g = span.first_glyph; g < span.end_glyph && g < static_cast<int32_t>(n); ++g)
             if (actual[static_cast<size_t>(g)] < 0) actual[static_cast<size_t>(g)] = static_cast<int32_t>(s);
     }
@@ -308,18 +315,18 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
         const TraceGlyph &g = trace.glyphs[i];
         if (prev != nullptr) {
             const int brk = break_between(trace, *prev, g);
-            if (brk > 0) b.separator({-1, -1}, brk == 2);
+            if (brk > 0) b.separator(kNoOwner, brk == 2);
         }
         prev = &g;
-        const int32_t s = actual[i];
+        const int32_t s = actual.empty() ? -1 : actual[i];
         if (s >= 0) {
             const MarkedSpan &span = trace.spans[static_cast<size_t>(s)];
             if (static_cast<int32_t>(i) == span.first_glyph || (i > 0 && actual[i - 1] != s))
-                for (const char32_t c : span.actual_text) b.put(c, {-1, s});
+                for (const char32_t c : span.actual_text) b.put(c, span_owner(s));
             continue;
         }
         const Font *font = trace.ops[static_cast<size_t>(g.op)].font;
-        const CharOwner owner{static_cast<int32_t>(i), -1};
+        const CharOwner owner = static_cast<int32_t>(i);
         if (font != nullptr && font->kind != FontKind::kType0 && !font->has_to_unicode && g.code < 256) {
             // A simple font's text per code, read in place.
             const uint32_t from = font->simple_text_at[g.code], to = font->simple_text_at[g.code + 1];
@@ -331,21 +338,21 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
         if (font != nullptr && font->unreadable) {
             ++out.unreadable_glyphs;
             if (out.unreadable_font == nullptr) out.unreadable_font = font;
-            b.put(kUnknownChar, {static_cast<int32_t>(i), -1});
+            b.put(kUnknownChar, owner);
             continue;
         }
         if (font == nullptr || !font_text(*font, g.code, scratch)) {
-            b.put(kUnknownChar, {static_cast<int32_t>(i), -1});
+            b.put(kUnknownChar, owner);
             continue;
         }
-        for (const char32_t c : scratch) b.put(c, {static_cast<int32_t>(i), -1});
+        for (const char32_t c : scratch) b.put(c, owner);
     }
     // Spans with /ActualText around no glyph at all still carry text.
     for (size_t s = 0; s < trace.spans.size(); ++s) {
         const MarkedSpan &span = trace.spans[s];
         if (!span.has_actual_text || span.end_glyph > span.first_glyph) continue;
-        b.separator({-1, -1}, false);
-        for (const char32_t c : span.actual_text) b.put(c, {-1, static_cast<int32_t>(s)});
+        b.separator(kNoOwner, false);
+        for (const char32_t c : span.actual_text) b.put(c, span_owner(static_cast<int32_t>(s)));
     }
 }
 
@@ -354,15 +361,14 @@ void find_matches(const StreamText &text, const SearchSet &set, std::vector<Text
     run_automaton(text.chars, nullptr, set, out);
     // A word broken over two lines by a hyphen: the hyphen and the line break
     // are passed over, unless an occurrence of the same term was found there.
-    std::vector<uint8_t> skip(text.chars.size(), 0);
-    bool any = false;
+    std::vector<uint8_t> skip;
     for (size_t i = 0; i + 1 < text.chars.size(); ++i) {
-        if (is_hyphen(text.chars[i]) && text.chars[i + 1] == kSeparator && text.line_break[i + 1]) {
+        if (is_hyphen(text.chars[i]) && text.chars[i + 1] == kLineSeparator) {
+            if (skip.empty()) skip.assign(text.chars.size(), 0);
             skip[i] = skip[i + 1] = 1;
-            any = true;
         }
     }
-    if (any) {
+    if (!skip.empty()) {
         std::vector<TextMatch> joined;
         run_automaton(text.chars, &skip, set, joined);
         std::vector<std::vector<TextMatch>> by_term(set.patterns.size());

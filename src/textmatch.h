@@ -11,8 +11,12 @@
 
 #include "interp.h"
 
-// A break between words or lines, in both the text and the pattern.
+// A break between words, in both the text and the pattern.
 inline constexpr char32_t kSeparator = 0x110000;
+// A break that starts a new line: in a stream's text only, where it matches
+// as a separator (patterns hold kSeparator alone).
+inline constexpr char32_t kLineSeparator = 0x110001;
+inline bool is_separator(char32_t c) { return c == kSeparator || c == kLineSeparator; }
 // A glyph without Unicode text: matches nothing.
 inline constexpr char32_t kUnknownChar = 0xFFFD;
 
@@ -61,16 +65,18 @@ int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c);
 // The fewest letters (characters other than separators) of any term.
 int64_t search_set_fewest_letters(const SearchSet &set);
 
-// Who a character of the text stands for.
-struct CharOwner {
-    int32_t glyph;  // the glyph, or -1
-    int32_t span;   // the marked-content span whose /ActualText it comes from, or -1
-};
+// Who a character of the text stands for, in one number: glyph g (g >= 0),
+// nothing (-1), or the marked-content span s whose /ActualText it comes
+// from (-2 - s).
+using CharOwner = int32_t;
+inline constexpr CharOwner kNoOwner = -1;
+inline CharOwner span_owner(int32_t span) { return -2 - span; }
+inline int32_t owner_glyph(CharOwner o) { return o >= 0 ? o : -1; }
+inline int32_t owner_span(CharOwner o) { return o <= -2 ? -2 - o : -1; }
 
 struct StreamText {
-    std::u32string chars;          // folded; separators as kSeparator
+    std::u32string chars;           // folded; breaks as kSeparator and kLineSeparator
     std::vector<CharOwner> owners;  // one per character
-    std::vector<uint8_t> line_break;  // per character: a separator that starts a new line
     int64_t unreadable_glyphs = 0;  // glyphs of fonts whose codes cannot be read
     const Font *unreadable_font = nullptr;  // the first such font
 };

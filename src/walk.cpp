@@ -310,6 +310,15 @@ int form_flags(Walker &w, int32_t num, const PdfObj &parent_resources) {
 
 // ---- Pass 1: the boxes of a page ---------------------------------------------------
 
+// Room for `n` more boxes. Many at once (more than are held) get exactly
+// their room, so that the lists do not double past them.
+void reserve_boxes(Walker &w, size_t n) {
+    if (n > w.page_boxes.size() && n > w.page_boxes.capacity() - w.page_boxes.size())
+        w.page_boxes.reserve(w.page_boxes.size() + n);
+    if (n > w.res.boxes.size() && n > w.res.boxes.capacity() - w.res.boxes.size())
+        w.res.boxes.reserve(w.res.boxes.size() + n);
+}
+
 void add_page_box(Walker &w, const Quad &q, int32_t cause) {
     w.page_boxes.push_back(q);
     w.res.boxes.push_back({w.page, quad_bounds(q), cause});
@@ -929,6 +938,7 @@ int walk_page(Walker &w, size_t index) {
     note_decision(w, d);
 
     // Pass 1: every box the page paints, in page space.
+    reserve_boxes(w, d.boxes.size());
     for (const PaintBox &b : d.boxes) add_page_box(w, b.quad, b.cause);
     if (collect_form_boxes(w, trace, resources) < 0) return -1;
 
@@ -974,13 +984,22 @@ namespace {
 // set when one still appears.
 int verify_stream(const Doc &out, const RedactJob &job, FontCache &fonts, int32_t num,
                   const PdfObj &resources, const char *label) {
-    std::string content;
-    bool missing = false;
-    if (!doc_stream_data(out, num, label, content, &missing)) return missing ? 1 : -1;
+    const ObjEntry *entry = num > 0 ? doc_find_obj(out, num) : nullptr;
+    if (entry == nullptr || !entry->has_stream) return 1;
+    // An unfiltered stream is read where it stands in the output.
+    Buf scratch;
+    int32_t len = 0, failed = 0;
+    const unsigned char *bytes =
+        decode_stream_obj(*entry, out.data.data(), doc_file_len(out), scratch, &len, label, &failed);
+    if (failed) return -1;
+    static const unsigned char kNothing = 0;
+    if (bytes == nullptr || len < 0) {
+        bytes = &kNothing;
+        len = 0;
+    }
     const ContentContext ctx{out, fonts, resources};
     ContentTrace trace;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(content.data());
-    interpret_content(ctx, bytes, static_cast<int32_t>(content.size()), Matrix{}, trace);
+    interpret_content(ctx, bytes, len, Matrix{}, trace);
     StreamDecision d;
     decide_stream(bytes, trace, job, Placement{}, d);
     if (d.matches == 0) return 1;
