@@ -88,9 +88,10 @@ struct DictString {
 };
 
 struct ContentTrace {
-    // In blocks (a deque): a long trace grows without copying itself or
-    // holding room for up to as much again, as a doubling array would.
-    std::deque<ShowOp> ops;
+    std::vector<ShowOp> ops;
+    // Glyphs, the bulk of a trace, are held in blocks (a deque): a long
+    // trace grows without copying itself, which would hold the old array
+    // beside the new one twice its size.
     std::deque<TraceGlyph> glyphs;
     std::vector<XObjectUse> xobjects;
     std::vector<InlineImage> images;
