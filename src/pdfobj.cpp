@@ -278,13 +278,12 @@ void write_name(const std::string &name, std::string &out) {
 }
 
 void write_number(double v, std::string &out) {
-    char text[64];
+    char text[kFixedSize];
     if (!std::isfinite(v)) v = 0;
     if (v == std::floor(v) && std::fabs(v) < 1e15) {
-        std::snprintf(text, sizeof text, "%.0f", v);
+        format_fixed(v, 0, text);
     } else {
-        std::snprintf(text, sizeof text, "%.6f", v);
-        size_t n = std::strlen(text);
+        size_t n = static_cast<size_t>(format_fixed(v, 6, text));
         while (n > 0 && text[n - 1] == '0') text[--n] = '\0';
         if (n > 0 && text[n - 1] == '.') text[--n] = '\0';
     }

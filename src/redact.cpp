@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "lexer.h"
 #include "unicode.h"
@@ -648,23 +650,31 @@ bool is_axis_aligned(const Quad &q) {
             same(q.p[3].y, q.p[0].y));
 }
 
+// Appends numbers with two decimals, each followed by its operator text.
+void append_path(Buf &out, std::initializer_list<std::pair<double, const char *>> parts) {
+    char number[kFixedSize];
+    for (const auto &[v, after] : parts) {
+        format_fixed(v, 2, number);
+        buf_str(out, number);
+        buf_str(out, after);
+    }
+}
+
 void append_box(Buf &out, const PaintBox &box) {
-    char line[160];
     if (is_axis_aligned(box.quad)) {
         const Box b = quad_bounds(box.quad);
         // Clamp the edges, not the sizes, so that a huge box still covers what
         // it covered within the printable range.
         const double x0 = printable(b.x0), y0 = printable(b.y0);
         const double x1 = printable(b.x1), y1 = printable(b.y1);
-        std::snprintf(line, sizeof line, "%.2f %.2f %.2f %.2f re f\n", x0, y0, x1 - x0, y1 - y0);
-        buf_str(out, line);
+        append_path(out, {{x0, " "}, {y0, " "}, {x1 - x0, " "}, {y1 - y0, " re f\n"}});
         return;
     }
     const Quad &q = box.quad;
-    std::snprintf(line, sizeof line, "%.2f %.2f m %.2f %.2f l %.2f %.2f l %.2f %.2f l h f\n",
-                  printable(q.p[0].x), printable(q.p[0].y), printable(q.p[1].x), printable(q.p[1].y),
-                  printable(q.p[2].x), printable(q.p[2].y), printable(q.p[3].x), printable(q.p[3].y));
-    buf_str(out, line);
+    append_path(out, {{printable(q.p[0].x), " "}, {printable(q.p[0].y), " m "},
+                      {printable(q.p[1].x), " "}, {printable(q.p[1].y), " l "},
+                      {printable(q.p[2].x), " "}, {printable(q.p[2].y), " l "},
+                      {printable(q.p[3].x), " "}, {printable(q.p[3].y), " l h f\n"}});
 }
 
 float colour_component(int value) {
@@ -676,9 +686,8 @@ float colour_component(int value) {
 
 std::string format_number(double v) {
     if (!std::isfinite(v)) return std::string(1, '0');
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", v);
-    size_t n = std::strlen(text);
+    char text[kFixedSize];
+    size_t n = static_cast<size_t>(format_fixed(v, 4, text));
     while (n > 0 && text[n - 1] == '0') --n;
     if (n > 0 && text[n - 1] == '.') --n;
     if (n == 0 || (n == 2 && text[0] == '-' && text[1] == '0')) return std::string(1, '0');
@@ -738,12 +747,13 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
             for (int64_t k = 0; k <= trace.q_depth; ++k) tail += "\nQ";
         buf_str(out, tail.c_str());
         buf_str(out, "\nq\n");
-        char line[128];
-        std::snprintf(line, sizeof line, "%.4f %.4f %.4f rg\n",
-                      static_cast<double>(colour_component(job.red)),
-                      static_cast<double>(colour_component(job.green)),
-                      static_cast<double>(colour_component(job.blue)));
-        buf_str(out, line);
+        char number[kFixedSize];
+        for (const int c : {job.red, job.green, job.blue}) {
+            format_fixed(static_cast<double>(colour_component(c)), 4, number);
+            buf_str(out, number);
+            buf_str(out, " ");
+        }
+        buf_str(out, "rg\n");
         for (const PaintBox &box : d.boxes) append_box(out, box);
         buf_str(out, "Q\n");
     }

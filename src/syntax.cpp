@@ -1,6 +1,7 @@
 // PDF syntax: byte buffer and scanning primitives.
 #include "syntax.h"
 
+#include <charconv>
 #include <cstring>
 
 void buf_reserve(Buf &buf, uint64_t extra) {
@@ -284,4 +285,15 @@ double parse_double_at(const unsigned char *bytes, int32_t end, int32_t *pos) {
     if (!any_digit) return 0.0;
     *pos = p;
     return negative ? -value : value;
+}
+
+int format_fixed(double v, int decimals, char *out) {
+    const auto r = std::to_chars(out, out + kFixedSize - 1, v, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) {  // never for a finite double and a few decimals
+        out[0] = '0';
+        out[1] = '\0';
+        return 1;
+    }
+    *r.ptr = '\0';
+    return static_cast<int>(r.ptr - out);
 }

@@ -90,6 +90,13 @@ int32_t dict_stream_kw(const unsigned char *bytes, int32_t size, int32_t pos);
 // Offset just past the PDF value that starts at or after `pos`, or -1.
 int32_t skip_pdf_value(const unsigned char *bytes, int32_t end, int32_t pos);
 
+// Writes `v` with `decimals` digits after the point, as printf's "%.*f"
+// does in the C locale, whatever locale the host has set (a decimal comma
+// would break the numbers of a content stream), and NUL-terminates it.
+// Returns its length; `out` holds kFixedSize bytes, room for any double.
+inline constexpr size_t kFixedSize = 352;
+int format_fixed(double v, int decimals, char *out);
+
 // Reads a decimal integer after PDF whitespace. On success moves *pos just past
 // the digits and returns the value (saturated to the 32-bit range); on failure
 // returns -1 and leaves *pos as it was.

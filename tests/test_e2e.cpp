@@ -4,9 +4,11 @@
 // tool is missing is skipped with the tool's name.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -399,6 +401,40 @@ TEST(E2eVerify, TextLeftInAStreamNoPageShowsWritesNothing) {
         EXPECT_FALSE(file_exists(output.path));
         EXPECT_EQ(read_file(input.path), before);
     }
+}
+
+// GUI toolkits set the host's locale. One with a decimal comma must not
+// change a byte of the output: the numbers in PDF content take a point.
+TEST(E2eLocale, ADecimalCommaLocaleWritesTheSameFile) {
+    REQUIRE_TOOLS("localedef");
+    const std::string locales = std::filesystem::temp_directory_path() /
+                                ("inkveil-locales-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(locales);
+    const Tool made = run("localedef -i de_DE -f UTF-8 " + q(locales + "/de_DE.UTF-8"));
+    // localedef warns about some locale sources yet writes the locale.
+    ::setenv("LOCPATH", locales.c_str(), 1);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        std::filesystem::remove_all(locales);
+        GTEST_SKIP() << "no de_DE locale to build: " << made.out;
+    }
+    std::setlocale(LC_NUMERIC, "C");
+    const std::string input = fixture("producers/cairo_flip.pdf");
+    const inkveil_rect region = {1, 72, 300, 200.5f, 100.25f};
+    TempFile c_text(""), c_region(""), comma_text(""), comma_region("");
+    ASSERT_EQ(inkveil_text(input.c_str(), c_text.c_str(), "Logistics", 10, 20, 30), 1) << inkveil_last_error();
+    ASSERT_EQ(inkveil_regions(input.c_str(), c_region.c_str(), &region, 1, 10, 20, 30), 1)
+        << inkveil_last_error();
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    const int text_rc = inkveil_text(input.c_str(), comma_text.c_str(), "Logistics", 10, 20, 30);
+    const int region_rc = inkveil_regions(input.c_str(), comma_region.c_str(), &region, 1, 10, 20, 30);
+    std::setlocale(LC_NUMERIC, "C");
+    ::unsetenv("LOCPATH");
+    std::filesystem::remove_all(locales);
+    ASSERT_EQ(text_rc, 1);
+    ASSERT_EQ(region_rc, 1);
+    // Compared whole, but not printed whole: the files are binary.
+    EXPECT_TRUE(read_file(comma_text.path) == read_file(c_text.path));
+    EXPECT_TRUE(read_file(comma_region.path) == read_file(c_region.path));
 }
 
 }  // namespace
