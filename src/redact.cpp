@@ -618,8 +618,15 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
     }
     if (op.kind == ShowKind::kTJ) return;
     if (op.kind == ShowKind::kDoubleQuote) {
-        edits.push_back({op.aw_end, op.aw_end, " Tw"});
-        edits.push_back({op.ac_end, op.ac_end, " Tc"});
+        // Each spacing operand gets its own operator, set apart from what
+        // follows when that would join it ("(a)6" becoming "(a) Tw6").
+        const auto set_after = [&](int32_t at, const char *name) {
+            std::string text = name;
+            if (at < len && lex_is_regular(b[at])) text += ' ';
+            edits.push_back({at, at, std::move(text)});
+        };
+        set_after(op.aw_end, " Tw");
+        set_after(op.ac_end, " Tc");
     }
     rebuilt += ']';
     edits.push_back({op.arg_start, op.arg_end, std::move(rebuilt)});

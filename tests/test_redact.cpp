@@ -290,6 +290,10 @@ TEST(RedactFonts, TheWordsAfterABlankedRunKeepTheirPlace) {
          "0 Tw 0 Tc T* [(my       ) -832 ( word)]TJ", {0, 11, 14}},
         {"BT /F3 10 Tf 12 TL 100 700 Td (x) Tj(my secret word)' ET", "Tj T* [(my       ) -832 ( word)]TJ",
          {0, 11, 14}},
+        // An operand of " that is not a number is ignored; the operator set
+        // after it keeps apart from the number that touched it.
+        {"BT /F3 10 Tf 12 TL 100 700 Td (x) Tj (z)4(my secret word)\" ET",
+         "(z) Tw 4 Tc T* [(my       ) -832.0001 ( word)]TJ", {0, 11, 14}},
     };
     for (const Case &c : cases) {
         PageFixture page(c.content, "/Font << /F3 10 0 R >>", {object(10, kTimes)});
