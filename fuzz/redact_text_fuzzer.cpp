@@ -277,7 +277,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string pdf = build_pdf(flags, parts[0], parts[1], std::string(parts[2]));
 
     Doc doc;
-    if (doc_load_bytes(std::vector<unsigned char>(pdf.begin(), pdf.end()), "fuzz.pdf", doc) != 0) std::abort();
+    if (doc_load_bytes(std::vector<unsigned char>(pdf.begin(), pdf.end()), "fuzz.pdf", doc) != 0) {
+        // The fuzzed text may hold the word "trailer" with /Encrypt after
+        // it: the loader refuses such a file as encrypted, as it is made to.
+        if (std::string_view(g_err).starts_with("encrypted PDFs are not supported")) return 0;
+        std::abort();
+    }
     const size_t pages = doc.pages.size();
     SearchSet search;
     for (const char *term : kTerms) search_set_add(search, term);
