@@ -540,14 +540,17 @@ void blank_in_place(const unsigned char *b, const GlyphSource &g, const Font &fo
 // Whether the parentheses written bare in a literal string that glyphs keep
 // stop balancing one another once the blanked glyphs are gone: blanked in
 // place, the string would then close early or never.
-bool kept_parens_unbalanced(const unsigned char *b, const std::vector<Token> &strings, const Font &font,
-                            const StreamDecision &d, int32_t first) {
+// `counts` holds the number of glyphs of each string.
+bool kept_parens_unbalanced(const unsigned char *b, const std::vector<Token> &strings,
+                            const std::vector<int32_t> &counts, const Font &font, const StreamDecision &d,
+                            int32_t first) {
     size_t gi = static_cast<size_t>(first);
-    for (const Token &t : strings) {
+    for (size_t k = 0; k < strings.size(); ++k) {
+        const Token &t = strings[k];
         int64_t depth = 0;
         bool broken = false, blanked = false;
         if (t.kind != Tok::kString) {
-            gi += static_cast<size_t>(glyphs_in(b, t, font));
+            gi += static_cast<size_t>(counts[k]);
             continue;
         }
         GlyphReader reader = glyph_reader(b, t, font);
@@ -587,7 +590,7 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
     if (total != op.glyph_count) return;  // never: the same decoding
     int32_t gi = first;
     // A rebuilt string escapes every parenthesis it keeps.
-    if (!plan.rebuild && !kept_parens_unbalanced(b, strings, font, d, first)) {
+    if (!plan.rebuild && !kept_parens_unbalanced(b, strings, counts, font, d, first)) {
         for (const Token &t : strings) {
             GlyphReader reader = glyph_reader(b, t, font);
             GlyphSource g;

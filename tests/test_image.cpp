@@ -519,6 +519,17 @@ TEST(ImageRefused, FiltersThatCannotBeRewrittenAreNamed) {
     }
 }
 
+// A DCTDecode image of `w` x `h` pixels.
+ImageDesc jpeg_desc(int w, int h, int components, Space space) {
+    ImageDesc desc;
+    desc.width = w;
+    desc.height = h;
+    desc.components = components;
+    desc.space = space;
+    desc.filters = {"DCTDecode"};
+    return desc;
+}
+
 Bytes make_jpeg(int w, int h, int pixel_format, int subsamp, int quality, int flags = 0);
 
 TEST(ImageDamaged, EachFaultIsReported) {
@@ -723,12 +734,8 @@ TEST(ImageJpeg, CoveredBlocksTurnFlatAndEveryOtherBlockStaysTheSame) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const Bytes jpeg = make_jpeg(w, h, c.pixel_format, c.subsamp, 85, c.flags);
-        ImageDesc desc;
-        desc.width = w;
-        desc.height = h;
-        desc.components = c.pixel_format == TJPF_GRAY ? 1 : 3;
-        desc.space = desc.components == 1 ? Space::kGray : Space::kRGB;
-        desc.filters = {"DCTDecode"};
+        const ImageDesc desc = c.pixel_format == TJPF_GRAY ? jpeg_desc(w, h, 1, Space::kGray)
+                                                            : jpeg_desc(w, h, 3, Space::kRGB);
         const Result r =
             redact(desc, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)}, ImageFill::kColour, c.fill);
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
@@ -788,12 +795,7 @@ TEST(ImageJpeg, ColourTransformsFollowTheAdobeMarkerOrColorTransform) {
     // A red box is CMYK (0, 255, 255, 0).
     {
         const Bytes jpeg = make_jpeg(w, h, TJPF_CMYK, TJSAMP_444, 90);
-        ImageDesc desc;
-        desc.width = w;
-        desc.height = h;
-        desc.components = 4;
-        desc.space = Space::kCMYK;
-        desc.filters = {"DCTDecode"};
+        const ImageDesc desc = jpeg_desc(w, h, 4, Space::kCMYK);
         const Result r = redact(desc, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)});
         ASSERT_EQ(r.status, ImageStatus::kChanged) << r.reason;
         const Bytes before = decode_pixels(jpeg, TJPF_CMYK);
@@ -814,12 +816,7 @@ TEST(ImageJpeg, ColourTransformsFollowTheAdobeMarkerOrColorTransform) {
     // JPEG says so itself with an Adobe marker, and the fill goes in as RGB.
     {
         Bytes jpeg = make_jpeg(w, h, TJPF_RGB, TJSAMP_444, 90);
-        ImageDesc desc;
-        desc.width = w;
-        desc.height = h;
-        desc.components = 3;
-        desc.space = Space::kRGB;
-        desc.filters = {"DCTDecode"};
+        ImageDesc desc = jpeg_desc(w, h, 3, Space::kRGB);
         desc.parms.resize(1);
         desc.parms[0].color_transform = 0;
         const Result r = redact(desc, jpeg, {pixel_rect(w, h, x0, y0, x1, y1)}, ImageFill::kColour,
