@@ -155,8 +155,9 @@ bool near(double a, double b) {
     return std::fabs(a - b) <= 0.02 + 1e-4 * std::fabs(a);
 }
 
-Point glyph_origin(const ContentTrace &trace, const TraceGlyph &g) {
-    const ShowOp &op = trace.ops[static_cast<size_t>(g.op)];
+Point glyph_origin(const ContentTrace &trace, size_t glyph) {
+    const TraceGlyph &g = trace.glyphs[glyph];
+    const ShowOp &op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, static_cast<int32_t>(glyph)))];
     return mat_apply(op.text_to_user, g.tx, op.rise);
 }
 
@@ -179,12 +180,12 @@ void check_rewrite(const Doc &doc, const PdfObj &resources, const unsigned char 
     for (const ShowOp &op : before.ops) pen_may_move = pen_may_move || (op.size == 0 && op.word_spacing != 0);
     for (size_t i = 0; i < after.glyphs.size(); ++i) {
         const TraceGlyph &g0 = before.glyphs[i], &g1 = after.glyphs[i];
-        const Font *font = after.ops[static_cast<size_t>(g1.op)].font;
+        const Font *font = after.ops[static_cast<size_t>(trace_glyph_op(after, static_cast<int32_t>(i)))].font;
         if (g0.code != g1.code && !(font != nullptr && g1.code == font->blank_code)) std::abort();
         // Blanked glyphs may shift inside their run; a glyph that still draws
         // stands where it stood.
         if (font == nullptr || g1.code == font->blank_code || pen_may_move) continue;
-        const Point p0 = glyph_origin(before, g0), p1 = glyph_origin(after, g1);
+        const Point p0 = glyph_origin(before, i), p1 = glyph_origin(after, i);
         if (!near(p0.x, p1.x) || !near(p0.y, p1.y)) std::abort();
         // A glyph that stood beyond the page (where the pen is clamped, so
         // that its place is not known to the unit) is not asked where it

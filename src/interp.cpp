@@ -196,6 +196,24 @@ void move_line(Interp &in, double tx, double ty) {
 }
 
 
+}  // namespace
+
+int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph) {
+    // Operations hold consecutive glyph ranges in order; one that shows
+    // nothing starts where the next starts, and comes before it.
+    const auto after = std::upper_bound(trace.ops.begin(), trace.ops.end(), glyph,
+                                        [](int32_t g, const ShowOp &op) { return g < op.first_glyph; });
+    return static_cast<int32_t>(after - trace.ops.begin()) - 1;
+}
+
+double glyph_advance(const ShowOp &op, uint32_t code, int bytes) {
+    const double w0 = font_width(*op.font, code);
+    const double tw = (bytes == 1 && code == 32) ? op.word_spacing : 0;
+    return sane((w0 * op.size + op.char_spacing + tw) * op.hscale);
+}
+
+namespace {
+
 struct ShowRun {
     Interp &in;
     ShowOp op;
@@ -217,18 +235,14 @@ void show_string(ShowRun &run, const Operand &s) {
     while (string_reader_next(reader, &byte, &from, &to)) bytes.push_back(byte);
     std::deque<TraceGlyph> &glyphs = in.trace.glyphs;
     const Font &font = *run.op.font;
-    const double size = run.op.size, th = run.op.hscale;
-    const auto op_index = static_cast<int32_t>(in.trace.ops.size());
     size_t i = 0;
     while (i < bytes.size()) {
         uint32_t code = 0;
         int n = font_next_code(font, bytes.data() + i, bytes.size() - i, &code);
         if (n < 1) n = 1;
         const size_t last = std::min(i + static_cast<size_t>(n), bytes.size()) - 1;
-        const double w0 = font_width(font, code);
-        const double tw = (n == 1 && code == 32) ? run.op.word_spacing : 0;
-        const double adv = sane((w0 * size + run.op.char_spacing + tw) * th);
-        glyphs.push_back({code, static_cast<float>(run.tx), static_cast<float>(adv), op_index});
+        const double adv = glyph_advance(run.op, code, n);
+        glyphs.push_back({code, static_cast<float>(run.tx), static_cast<float>(adv)});
         run.tx = sane(run.tx + adv);
         i = last + 1;
     }

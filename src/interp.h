@@ -45,15 +45,21 @@ struct ShowOp {
     bool pen_continues = false;
 };
 
-// One glyph: a character code of a shown string. Where its bytes stand in
-// the content is found again, for the few glyphs that are rewritten, by
-// decoding their operation's strings once more (StringReader).
+// One glyph: a character code of a shown string. Its operation is the one
+// whose glyph range holds it (trace_glyph_op). Where its bytes stand in the
+// content is found again, for the few glyphs that are rewritten, by decoding
+// their operation's strings once more (StringReader).
 struct TraceGlyph {
     uint32_t code;
     float tx;   // origin along the op's baseline, in its text space
     float adv;  // advance, in the same units: ((w0 * Tfs + Tc + Tw) * Th)
-    int32_t op;  // index of its ShowOp
 };
+
+// The advance of one glyph of `op` along its baseline, in its text space:
+// (w0 * Tfs + Tc + Tw) * Th, with Tw for a single-byte code 32 only. `bytes`
+// is the length the font gives the code (at least 1). The glyph's `adv` is
+// this value in single precision.
+double glyph_advance(const ShowOp &op, uint32_t code, int bytes);
 
 // An XObject drawn by Do.
 struct XObjectUse {
@@ -106,6 +112,15 @@ struct ContentTrace {
     bool in_text = false;     // BT without ET
     int32_t q_depth = 0;      // q without Q
 };
+
+// The index of the operation that shows glyph `glyph` of the trace.
+int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph);
+
+// For walks over the glyphs in order: moves `op` on to the operation that
+// shows glyph `glyph`.
+inline void trace_op_follow(const ContentTrace &trace, size_t &op, int32_t glyph) {
+    while (op + 1 < trace.ops.size() && trace.ops[op].first_glyph + trace.ops[op].glyph_count <= glyph) ++op;
+}
 
 // What the interpreter reads besides the content: the document, the fonts
 // of the call, and the resource dictionary of the stream.

@@ -43,9 +43,8 @@ void glyph_span_x(const TraceGlyph &g, double *x0, double *x1) {
     *x1 = std::fmax(a, b);
 }
 
-// The box of glyph `g` in the space that `m` maps its text space to.
-Quad glyph_quad(const ContentTrace &trace, const TraceGlyph &g, const Matrix &m) {
-    const ShowOp &op = trace.ops[static_cast<size_t>(g.op)];
+// The box of glyph `g` of `op` in the space that `m` maps its text space to.
+Quad glyph_quad(const ShowOp &op, const TraceGlyph &g, const Matrix &m) {
     double x0, x1, y0, y1;
     glyph_span_x(g, &x0, &x1);
     glyph_extent(op, &y0, &y1);
@@ -61,15 +60,15 @@ void unit_lengths(const Matrix &m, double *ux, double *uy) {
 // The box over glyphs [first, end) of one line: their boxes joined in the
 // text space of the first, widened by one unit of user space on every side.
 Quad line_box(const ContentTrace &trace, const std::vector<int32_t> &glyphs) {
-    const ShowOp &op = trace.ops[static_cast<size_t>(trace.glyphs[static_cast<size_t>(glyphs[0])].op)];
+    const ShowOp &op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, glyphs[0]))];
     Matrix inverse;
     double ux = 0, uy = 0;
     unit_lengths(op.text_to_user, &ux, &uy);
     const bool usable = mat_invert(op.text_to_user, &inverse) && ux > 1e-9 && uy > 1e-9;
     Box box;
     for (const int32_t k : glyphs) {
-        const TraceGlyph &g = trace.glyphs[static_cast<size_t>(k)];
-        const Quad q = glyph_quad(trace, g, trace.ops[static_cast<size_t>(g.op)].text_to_user);
+        const ShowOp &glyph_op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, k))];
+        const Quad q = glyph_quad(glyph_op, trace.glyphs[static_cast<size_t>(k)], glyph_op.text_to_user);
         if (usable) {
             for (const Point &p : q.p) box_add(box, mat_apply(inverse, p.x, p.y));
         } else {
@@ -120,7 +119,7 @@ bool is_invisible_text(const ContentTrace &trace, const StreamText &text, const 
     for (int32_t c = m.first; c < m.end; ++c) {
         const int32_t g = owner_glyph(text.owners[static_cast<size_t>(c)]);
         if (g < 0) continue;
-        const int mode = trace.ops[static_cast<size_t>(trace.glyphs[static_cast<size_t>(g)].op)].render_mode;
+        const int mode = trace.ops[static_cast<size_t>(trace_glyph_op(trace, g))].render_mode;
         if (mode == 3 || mode == 7) return true;
     }
     return false;
@@ -158,8 +157,7 @@ void decide_text(const unsigned char *content, const ContentTrace &trace, const 
             // OCR writers size each word with the space glyph after it.
             const int32_t last = owner_glyph(text.owners[static_cast<size_t>(end - 1)]);
             while (end < length && last >= 0 && owner_glyph(text.owners[static_cast<size_t>(end)]) >= 0 &&
-                   trace.glyphs[static_cast<size_t>(text.owners[static_cast<size_t>(end)])].op ==
-                       trace.glyphs[static_cast<size_t>(last)].op)
+                   trace_glyph_op(trace, text.owners[static_cast<size_t>(end)]) == trace_glyph_op(trace, last))
                 ++end;
         }
         line.clear();
@@ -228,12 +226,14 @@ void decide_regions(const ContentTrace &trace, const RedactJob &job, const Place
     std::vector<Matrix> to_page(trace.ops.size());
     for (size_t k = 0; k < trace.ops.size(); ++k)
         to_page[k] = mat_mul(trace.ops[k].text_to_user, pl.to_page);
+    size_t op_index = 0;
     for (size_t i = 0; i < trace.glyphs.size(); ++i) {
         const TraceGlyph &g = trace.glyphs[i];
-        const ShowOp &op = trace.ops[static_cast<size_t>(g.op)];
-        const Matrix &m = to_page[static_cast<size_t>(g.op)];
+        trace_op_follow(trace, op_index, static_cast<int32_t>(i));
+        const ShowOp &op = trace.ops[op_index];
+        const Matrix &m = to_page[op_index];
         const Point origin = mat_apply(m, g.tx, op.rise);
-        const Quad q = glyph_quad(trace, g, m);
+        const Quad q = glyph_quad(op, g, m);
         const double area = quad_area(q);
         for (const Region *r : mine) {
             if (origin_in_region(origin, *r) ||
@@ -348,26 +348,6 @@ std::vector<PenMove>::const_iterator first_move(const OpPlan &plan, int32_t k) {
                             [](const PenMove &m, int32_t glyph) { return m.glyph < glyph; });
 }
 
-OpPlan plan_op(const ContentTrace &trace, const ShowOp &op, const StreamDecision &d) {
-    OpPlan plan{&op, {}, false};
-    const double blank_adv = blank_advance(op);
-    const double tolerance = 1e-6 * std::fmax(1.0, std::fabs(op.size * op.hscale));
-    double delta = 0;
-    for (int32_t k = 0; k < op.glyph_count; ++k) {
-        const size_t gi = static_cast<size_t>(op.first_glyph + k);
-        if (!d.blank[gi]) continue;
-        delta += trace.glyphs[gi].adv - blank_adv;
-        const bool run_ends = k + 1 == op.glyph_count || !d.blank[gi + 1];
-        if (!run_ends) continue;
-        const bool later = k + 1 < op.glyph_count || op.pen_continues;
-        if (later && std::fabs(delta) > tolerance) {
-            plan.moves.push_back({k, delta});
-            plan.rebuild = true;
-        }
-        delta = 0;
-    }
-    return plan;
-}
 
 // The TJ number that moves the pen forward by `distance` in text space.
 std::string compensation(const ShowOp &op, double distance) {
@@ -377,9 +357,12 @@ std::string compensation(const ShowOp &op, double distance) {
     return format_number(n);
 }
 
-// Where the bytes of one glyph stand in the content.
+// One glyph of a string token: where its bytes stand in the content, its
+// code, and the length the font gives the code.
 struct GlyphSource {
     int32_t start, end;
+    uint32_t code;
+    int code_len;
 };
 
 // The string tokens of `op`, in order.
@@ -424,8 +407,9 @@ bool glyph_reader_next(GlyphReader &r, GlyphSource *g) {
     }
     if (r.have == 0) return false;
     uint32_t code = 0;
-    const int n = std::clamp(font_next_code(*r.font, r.window, static_cast<size_t>(r.have), &code), 1, r.have);
-    *g = {r.from[0], r.to[n - 1]};
+    const int code_len = std::max(font_next_code(*r.font, r.window, static_cast<size_t>(r.have), &code), 1);
+    const int n = std::min(code_len, r.have);
+    *g = {r.from[0], r.to[n - 1], code, code_len};
     r.have -= n;
     std::memmove(r.window, r.window + n, static_cast<size_t>(r.have));
     std::memmove(r.from, r.from + n, static_cast<size_t>(r.have) * sizeof r.from[0]);
@@ -440,6 +424,37 @@ int32_t glyphs_in(const unsigned char *b, const Token &t, const Font &font) {
     int32_t n = 0;
     while (glyph_reader_next(r, &g)) ++n;
     return n;
+}
+
+// Where the op's blanked runs need a number after them: blanks are as wide
+// as the blank code, so a run whose glyphs were wider or narrower moves the
+// pen by the difference. The advances are those the interpreter gave the
+// glyphs, computed again from their codes as their strings are read.
+OpPlan plan_op(const unsigned char *b, const ShowOp &op, const std::vector<Token> &strings,
+               const StreamDecision &d) {
+    OpPlan plan{&op, {}, false};
+    const double blank_adv = blank_advance(op);
+    const double tolerance = 1e-6 * std::fmax(1.0, std::fabs(op.size * op.hscale));
+    double delta = 0;
+    int32_t k = 0;
+    for (const Token &t : strings) {
+        GlyphReader reader = glyph_reader(b, t, *op.font);
+        GlyphSource g;
+        for (; k < op.glyph_count && glyph_reader_next(reader, &g); ++k) {
+            const size_t gi = static_cast<size_t>(op.first_glyph + k);
+            if (!d.blank[gi]) continue;
+            delta += static_cast<float>(glyph_advance(op, g.code, g.code_len)) - blank_adv;
+            const bool run_ends = k + 1 == op.glyph_count || !d.blank[gi + 1];
+            if (!run_ends) continue;
+            const bool later = k + 1 < op.glyph_count || op.pen_continues;
+            if (later && std::fabs(delta) > tolerance) {
+                plan.moves.push_back({k, delta});
+                plan.rebuild = true;
+            }
+            delta = 0;
+        }
+    }
+    return plan;
 }
 
 // The hex digits of source bytes copied into a hex string that is being
@@ -574,12 +589,11 @@ bool kept_parens_unbalanced(const unsigned char *b, const std::vector<Token> &st
     return false;
 }
 
-void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
-             const StreamDecision &d, const ShowOp &op, std::vector<ContentEdit> &edits) {
+void edit_op(const unsigned char *b, int32_t len, const StreamDecision &d, const ShowOp &op,
+             std::vector<ContentEdit> &edits) {
     bool any = false;
     for (int32_t k = 0; k < op.glyph_count && !any; ++k) any = d.blank[static_cast<size_t>(op.first_glyph + k)];
     if (!any || op.font == nullptr) return;
-    const OpPlan plan = plan_op(trace, op, d);
     const Font &font = *op.font;
     const int32_t first = op.first_glyph;
     // The string tokens of the op, in order, and the glyphs each holds.
@@ -588,6 +602,7 @@ void edit_op(const unsigned char *b, int32_t len, const ContentTrace &trace,
     int64_t total = 0;
     for (size_t k = 0; k < strings.size(); ++k) total += counts[k] = glyphs_in(b, strings[k], font);
     if (total != op.glyph_count) return;  // never: the same decoding
+    const OpPlan plan = plan_op(b, op, strings, d);
     int32_t gi = first;
     // A rebuilt string escapes every parenthesis it keeps.
     if (!plan.rebuild && !kept_parens_unbalanced(b, strings, counts, font, d, first)) {
@@ -720,7 +735,7 @@ void decide_stream(const unsigned char *content, const ContentTrace &trace, cons
 bool rewrite_content(const unsigned char *content, int32_t len, const ContentTrace &trace,
                      const StreamDecision &d, std::vector<ContentEdit> edits, const RedactJob &job,
                      Buf &out) {
-    for (const ShowOp &op : trace.ops) edit_op(content, len, trace, d, op, edits);
+    for (const ShowOp &op : trace.ops) edit_op(content, len, d, op, edits);
     for (size_t k = 0; k < trace.dict_strings.size(); ++k)
         if (d.blank_strings[k])
             edits.push_back({trace.dict_strings[k].start, trace.dict_strings[k].end,

@@ -69,7 +69,8 @@ struct ContentEdit {
 // (renamed XObjects, rewritten inline images), to `out`: the blanked glyphs
 // and strings, then, when there are boxes, the original wrapped in q ... Q so
 // that the boxes are painted in the stream's own user space, whatever state
-// the content leaves. Returns false when memory runs out.
+// the content leaves. It reads the trace's operations, never its glyphs, which
+// the caller may let go once it has decided. Returns false when memory runs out.
 bool rewrite_content(const unsigned char *content, int32_t len, const ContentTrace &trace,
                      const StreamDecision &decision, std::vector<ContentEdit> edits,
                      const RedactJob &job, Buf &out);

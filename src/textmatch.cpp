@@ -71,16 +71,15 @@ struct Builder {
     }
 };
 
-// How glyph `h` stands after glyph `g`: 0 same word, 1 word break, 2 new line.
-int break_between(const ContentTrace &trace, const TraceGlyph &g, const TraceGlyph &h) {
-    const ShowOp &og = trace.ops[static_cast<size_t>(g.op)];
+// How glyph `h` of op `oh` stands after glyph `g` of op `og`: 0 same word,
+// 1 word break, 2 new line.
+int break_between(const ShowOp &og, const TraceGlyph &g, const ShowOp &oh, const TraceGlyph &h) {
     const double em = std::fabs(og.size) > 0 ? std::fabs(og.size) : 1.0;
     double dx = 0, dy = 0;
     const double end = static_cast<double>(g.tx) + g.adv;
-    if (g.op == h.op) {
+    if (&og == &oh) {
         dx = h.tx - end;
     } else {
-        const ShowOp &oh = trace.ops[static_cast<size_t>(h.op)];
         const Point p = mat_apply(oh.text_to_user, h.tx, oh.rise);
         Matrix inverse;
         if (!mat_invert(og.text_to_user, &inverse)) return 1;
@@ -311,13 +310,18 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
     }
     std::u32string scratch;
     const TraceGlyph *prev = nullptr;
+    const ShowOp *prev_op = nullptr;
+    size_t op_index = 0;
     for (size_t i = 0; i < n; ++i) {
         const TraceGlyph &g = trace.glyphs[i];
+        trace_op_follow(trace, op_index, static_cast<int32_t>(i));
+        const ShowOp &op = trace.ops[op_index];
         if (prev != nullptr) {
-            const int brk = break_between(trace, *prev, g);
+            const int brk = break_between(*prev_op, *prev, op, g);
             if (brk > 0) b.separator(kNoOwner, brk == 2);
         }
         prev = &g;
+        prev_op = &op;
         const int32_t s = actual.empty() ? -1 : actual[i];
         if (s >= 0) {
             const MarkedSpan &span = trace.spans[static_cast<size_t>(s)];
@@ -325,7 +329,7 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
                 for (const char32_t c : span.actual_text) b.put(c, span_owner(s));
             continue;
         }
-        const Font *font = trace.ops[static_cast<size_t>(g.op)].font;
+        const Font *font = op.font;
         const CharOwner owner = static_cast<int32_t>(i);
         if (font != nullptr && font->kind != FontKind::kType0 && !font->has_to_unicode && g.code < 256) {
             // A simple font's text per code, read in place.

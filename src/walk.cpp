@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -936,6 +937,9 @@ int walk_page(Walker &w, size_t index) {
     StreamDecision d;
     decide_stream(bytes, trace, w.job, Placement{w.page, Matrix{}, true}, d);
     note_decision(w, d);
+    // Nothing after the decision reads the page's glyphs, the bulk of its
+    // trace: they go before the boxes and the new content are made.
+    std::deque<TraceGlyph>().swap(trace.glyphs);
 
     // Pass 1: every box the page paints, in page space.
     reserve_boxes(w, d.boxes.size());

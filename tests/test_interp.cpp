@@ -28,7 +28,7 @@ ContentTrace interpret(const std::string &content, FontCache &fonts) {
 
 Point origin(const ContentTrace &t, size_t glyph) {
     const TraceGlyph &g = t.glyphs.at(glyph);
-    const ShowOp &op = t.ops.at(static_cast<size_t>(g.op));
+    const ShowOp &op = t.ops.at(static_cast<size_t>(trace_glyph_op(t, static_cast<int32_t>(glyph))));
     return mat_apply(op.text_to_user, g.tx, op.rise);
 }
 

@@ -53,7 +53,7 @@ Redacted redact(const std::string &content, const char *search, std::vector<Regi
 
 double origin_x(const ContentTrace &t, size_t glyph) {
     const TraceGlyph &g = t.glyphs.at(glyph);
-    const ShowOp &op = t.ops.at(static_cast<size_t>(g.op));
+    const ShowOp &op = t.ops.at(static_cast<size_t>(trace_glyph_op(t, static_cast<int32_t>(glyph))));
     return mat_apply(op.text_to_user, g.tx, op.rise).x;
 }
 
