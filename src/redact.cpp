@@ -114,10 +114,11 @@ void blank_span(const ContentTrace &trace, int32_t s, StreamDecision &d) {
     if (span.props_obj > 0) d.props_objects.push_back(span.props_obj);
 }
 
-// True when a glyph of the match is drawn in an invisible render mode.
-bool is_invisible_text(const ContentTrace &trace, const StreamText &text, const TextMatch &m) {
-    for (int32_t c = m.first; c < m.end; ++c) {
-        const int32_t g = owner_glyph(text.owners[static_cast<size_t>(c)]);
+// True when a glyph of the match (`owners`, its characters' owners) is
+// drawn in an invisible render mode.
+bool is_invisible_text(const ContentTrace &trace, const std::vector<CharOwner> &owners) {
+    for (const CharOwner o : owners) {
+        const int32_t g = owner_glyph(o);
         if (g < 0) continue;
         const int mode = trace.ops[static_cast<size_t>(trace_glyph_op(trace, g))].render_mode;
         if (mode == 3 || mode == 7) return true;
@@ -138,27 +139,32 @@ void decide_text(const unsigned char *content, const ContentTrace &trace, const 
     d.unreadable_font = text.unreadable_font;
     std::vector<TextMatch> matches;
     find_matches(text, set, matches);
+    OwnerReader owners{&text.owners};
     d.boxes.reserve(d.boxes.size() + matches.size());  // a box per match, more for one broken over lines
     std::vector<int32_t> line;
+    std::vector<CharOwner> mine;  // the owners of the characters [first, end) of a match
     const int32_t length = static_cast<int32_t>(text.chars.size());
     for (const TextMatch &m : matches) {
         count_match(d, m.term);
-        for (int32_t c = m.first; c < m.end; ++c) {
-            const CharOwner o = text.owners[static_cast<size_t>(c)];
+        mine.clear();
+        for (int32_t c = m.first; c < m.end; ++c) mine.push_back(owner_at(owners, c));
+        for (const CharOwner o : mine) {
             if (owner_glyph(o) >= 0) d.blank[static_cast<size_t>(owner_glyph(o))] = 1;
             if (owner_span(o) >= 0) blank_span(trace, owner_span(o), d);
         }
         // Invisible text (an OCR layer) only approximates where the letters
         // of the page image stand, word by word: its box covers whole words.
         int32_t first = m.first, end = m.end;
-        if (is_invisible_text(trace, text, m)) {
+        if (is_invisible_text(trace, mine)) {
             while (first > 0 && !is_separator(text.chars[static_cast<size_t>(first - 1)])) --first;
             while (end < length && !is_separator(text.chars[static_cast<size_t>(end)])) ++end;
             // OCR writers size each word with the space glyph after it.
-            const int32_t last = owner_glyph(text.owners[static_cast<size_t>(end - 1)]);
-            while (end < length && last >= 0 && owner_glyph(text.owners[static_cast<size_t>(end)]) >= 0 &&
-                   trace_glyph_op(trace, text.owners[static_cast<size_t>(end)]) == trace_glyph_op(trace, last))
+            const int32_t last = owner_glyph(owner_at(owners, end - 1));
+            while (end < length && last >= 0 && owner_glyph(owner_at(owners, end)) >= 0 &&
+                   trace_glyph_op(trace, owner_at(owners, end)) == trace_glyph_op(trace, last))
                 ++end;
+            mine.clear();
+            for (int32_t c = first; c < end; ++c) mine.push_back(owner_at(owners, c));
         }
         line.clear();
         auto flush = [&]() {
@@ -166,7 +172,7 @@ void decide_text(const unsigned char *content, const ContentTrace &trace, const 
             line.clear();
         };
         for (int32_t c = first; c < end; ++c) {
-            const CharOwner o = text.owners[static_cast<size_t>(c)];
+            const CharOwner o = mine[static_cast<size_t>(c - first)];
             if (text.chars[static_cast<size_t>(c)] == kLineSeparator) flush();
             if (owner_glyph(o) >= 0) {
                 if (line.empty() || line.back() != o) line.push_back(o);

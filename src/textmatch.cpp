@@ -48,12 +48,12 @@ struct Builder {
         }
         if (out.chars.empty()) return;  // nothing to separate yet
         out.chars.push_back(line ? kLineSeparator : kSeparator);
-        out.owners.push_back(owner);
+        owner_list_push(out.owners, owner);
     }
     void put(char32_t c, CharOwner owner) {
         if (c > 0x20 && c < 0x7F) {  // printable ASCII, most of all text
             out.chars.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
-            out.owners.push_back(owner);
+            owner_list_push(out.owners, owner);
             return;
         }
         if (is_white(c)) {
@@ -67,7 +67,7 @@ struct Builder {
             return;
         }
         out.chars.push_back(unicode_fold(c));
-        out.owners.push_back(owner);
+        owner_list_push(out.owners, owner);
     }
 };
 
@@ -292,12 +292,50 @@ int64_t search_set_fewest_letters(const SearchSet &set) {
     return fewest < 0 ? 0 : fewest;
 }
 
+void owner_list_push(OwnerList &list, CharOwner owner) {
+    if (list.steps.size() % kOwnerBlock == 0)
+        list.marks.push_back({list.last_glyph, static_cast<int32_t>(list.others.size())});
+    OwnerList::Step step = OwnerList::kOther;
+    if (owner == kNoOwner)
+        step = OwnerList::kNone;
+    else if (owner >= 0 && owner == list.last_glyph)
+        step = OwnerList::kSame;
+    else if (owner >= 0 && static_cast<int64_t>(owner) == static_cast<int64_t>(list.last_glyph) + 1)
+        step = OwnerList::kNext;
+    else
+        list.others.push_back(owner);
+    if (owner >= 0) list.last_glyph = owner;
+    list.steps.push_back(step);
+}
+
+CharOwner owner_at(OwnerReader &r, int32_t c) {
+    const OwnerList &list = *r.list;
+    if (c < r.next - 1 || c >= r.next + kOwnerBlock) {
+        const OwnerList::Mark &mark = list.marks[static_cast<size_t>(c / kOwnerBlock)];
+        r.next = c / kOwnerBlock * kOwnerBlock;
+        r.last_glyph = mark.last_glyph;
+        r.others = mark.others;
+    }
+    for (; r.next <= c; ++r.next) {
+        switch (list.steps[static_cast<size_t>(r.next)]) {
+            case OwnerList::kNone: r.owner = kNoOwner; break;
+            case OwnerList::kSame: r.owner = r.last_glyph; break;
+            case OwnerList::kNext: r.owner = ++r.last_glyph; break;
+            default:
+                r.owner = list.others[static_cast<size_t>(r.others++)];
+                if (r.owner >= 0) r.last_glyph = r.owner;
+        }
+    }
+    return r.owner;
+}
+
 void stream_text_build(const ContentTrace &trace, StreamText &out) {
     out = StreamText{};
     Builder b{out};
     const size_t n = trace.glyphs.size();
     out.chars.reserve(n + n / 8 + 16);
-    out.owners.reserve(n + n / 8 + 16);
+    out.owners.steps.reserve(n + n / 8 + 16);
+    out.owners.marks.reserve((n + n / 8) / kOwnerBlock + 16);
     // The outermost span with /ActualText that each glyph lies in: its text
     // stands for all its glyphs. Kept only when there is such a span.
     std::vector<int32_t> actual;

@@ -74,9 +74,36 @@ inline CharOwner span_owner(int32_t span) { return -2 - span; }
 inline int32_t owner_glyph(CharOwner o) { return o >= 0 ? o : -1; }
 inline int32_t owner_span(CharOwner o) { return o <= -2 ? -2 - o : -1; }
 
+// The owners of a text's characters, packed in about a byte each: most
+// characters belong to the glyph of the character before them or to the
+// next glyph, and only the other owners are written out.
+inline constexpr int32_t kOwnerBlock = 64;
+struct OwnerList {
+    enum Step : uint8_t { kNone, kSame, kNext, kOther };
+    struct Mark {
+        int32_t last_glyph, others;  // the reading state at a block's first character
+    };
+    std::vector<uint8_t> steps;     // per character
+    std::vector<CharOwner> others;  // the owners of kOther steps, in order
+    std::vector<Mark> marks;        // per kOwnerBlock characters
+    int32_t last_glyph = -1;        // the last glyph pushed
+};
+
+// Appends the owner of the next character.
+void owner_list_push(OwnerList &list, CharOwner owner);
+
+// Reads owners back: in order, or near the last one read, a step at a time.
+struct OwnerReader {
+    const OwnerList *list = nullptr;
+    int32_t next = 0;  // the next character to read
+    int32_t last_glyph = -1, others = 0;
+    CharOwner owner = kNoOwner;  // the owner of character next - 1
+};
+CharOwner owner_at(OwnerReader &reader, int32_t c);
+
 struct StreamText {
-    std::u32string chars;           // folded; breaks as kSeparator and kLineSeparator
-    std::vector<CharOwner> owners;  // one per character
+    std::u32string chars;  // folded; breaks as kSeparator and kLineSeparator
+    OwnerList owners;      // one per character
     int64_t unreadable_glyphs = 0;  // glyphs of fonts whose codes cannot be read
     const Font *unreadable_font = nullptr;  // the first such font
 };
