@@ -8,6 +8,7 @@
 
 #include "api.h"
 #include "content_fixture.h"
+#include "textmatch.h"
 
 namespace {
 
@@ -219,6 +220,32 @@ TEST(TextFonts, CodesThatCannotBeReadRefuseTextModeOnly) {
     ASSERT_TRUE(forms.loaded);
     EXPECT_EQ(search(forms, "abcd").rc, 1);
     EXPECT_EQ(search(forms, "abc").rc, -1);
+}
+
+// Owners are packed as steps from the glyph before; reading them back in
+// any order (forward, back across blocks, far ahead) gives what was pushed.
+TEST(TextMatching, CharacterOwnersReadBackInAnyOrder) {
+    std::vector<CharOwner> pushed;
+    for (int32_t g = 0; g < 300; ++g) {
+        pushed.push_back(g);                               // the next glyph
+        if (g % 7 == 0) pushed.push_back(g);               // a ligature: the same glyph again
+        if (g % 5 == 0) pushed.push_back(kNoOwner);        // an added word break
+        if (g % 11 == 0) pushed.push_back(span_owner(g));  // alternate text
+        if (g % 13 == 0) g += 3;                           // glyphs with no text
+    }
+    pushed.push_back(2);  // a glyph owner going back
+    pushed.push_back(3);
+    OwnerList list;
+    for (const CharOwner o : pushed) owner_list_push(list, o);
+    ASSERT_EQ(list.steps.size(), pushed.size());
+    EXPECT_LT(list.others.size(), pushed.size() / 4);
+    const auto n = static_cast<int32_t>(pushed.size());
+    std::vector<int32_t> order;
+    for (int32_t c = 0; c < n; ++c) order.push_back(c);
+    for (int32_t c = n - 1; c >= 0; c -= 3) order.push_back(c);
+    for (int32_t c = 0; c < n; c += 97) order.push_back(n - 1 - c);
+    OwnerReader reader{&list};
+    for (const int32_t c : order) ASSERT_EQ(owner_at(reader, c), pushed[static_cast<size_t>(c)]) << "character " << c;
 }
 
 TEST(TextMatching, ManyTermsInOnePass) {
