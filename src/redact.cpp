@@ -19,7 +19,7 @@ bool region_on_page(const Region &region, int page) {
 }
 
 bool StreamDecision::any_blank() const {
-    return std::find(blank.begin(), blank.end(), 1) != blank.end() ||
+    return std::find(blank.begin(), blank.end(), true) != blank.end() ||
            std::find(blank_strings.begin(), blank_strings.end(), 1) != blank_strings.end() ||
            !props_objects.empty();
 }
@@ -728,7 +728,7 @@ std::string format_number(double v) {
 void decide_stream(const unsigned char *content, const ContentTrace &trace, const RedactJob &job,
                    const Placement &placement, StreamDecision &decision) {
     decision = StreamDecision{};
-    decision.blank.assign(trace.glyphs.size(), 0);
+    decision.blank.assign(trace.glyphs.size(), false);
     decision.blank_strings.assign(trace.dict_strings.size(), 0);
     if (job.search != nullptr && !job.search->patterns.empty()) {
         decision.term_matches.assign(job.search->patterns.size(), 0);

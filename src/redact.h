@@ -42,7 +42,7 @@ struct PaintBox {
 
 // What the redaction decided for one content stream.
 struct StreamDecision {
-    std::vector<uint8_t> blank;          // per glyph of the trace
+    std::vector<bool> blank;             // per glyph of the trace (a bit each: traces grow long)
     std::vector<uint8_t> blank_strings;  // per DictString of the trace
     std::vector<PaintBox> boxes;         // match boxes, then regions
     std::vector<int32_t> props_objects;  // named property lists whose strings must go

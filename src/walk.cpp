@@ -662,7 +662,8 @@ int32_t finish_form(Walker &w, Frame &fr) {
         StreamDecision region;
         decide_stream(form_bytes(f), f.trace, w.region_job, Placement{w.page, fr.to_page, false}, region);
         region_blanks = region.any_blank();
-        for (size_t k = 0; k < d.blank.size(); ++k) d.blank[k] |= region.blank[k];
+        for (size_t k = 0; k < d.blank.size(); ++k)
+            if (region.blank[k]) d.blank[k] = true;
         for (size_t k = 0; k < d.blank_strings.size(); ++k) d.blank_strings[k] |= region.blank_strings[k];
         d.props_objects.insert(d.props_objects.end(), region.props_objects.begin(), region.props_objects.end());
     }
