@@ -292,22 +292,6 @@ int64_t search_set_fewest_letters(const SearchSet &set) {
     return fewest < 0 ? 0 : fewest;
 }
 
-void owner_list_push(OwnerList &list, CharOwner owner) {
-    if (list.steps.size() % kOwnerBlock == 0)
-        list.marks.push_back({list.last_glyph, static_cast<int32_t>(list.others.size())});
-    OwnerList::Step step = OwnerList::kOther;
-    if (owner == kNoOwner)
-        step = OwnerList::kNone;
-    else if (owner >= 0 && owner == list.last_glyph)
-        step = OwnerList::kSame;
-    else if (owner >= 0 && static_cast<int64_t>(owner) == static_cast<int64_t>(list.last_glyph) + 1)
-        step = OwnerList::kNext;
-    else
-        list.others.push_back(owner);
-    if (owner >= 0) list.last_glyph = owner;
-    list.steps.push_back(step);
-}
-
 CharOwner owner_at(OwnerReader &r, int32_t c) {
     const OwnerList &list = *r.list;
     if (c < r.next - 1 || c >= r.next + kOwnerBlock) {

@@ -89,8 +89,26 @@ struct OwnerList {
     int32_t last_glyph = -1;        // the last glyph pushed
 };
 
-// Appends the owner of the next character.
-void owner_list_push(OwnerList &list, CharOwner owner);
+// Appends the owner of the next character (inline: it runs once per
+// character of every stream).
+inline void owner_list_push(OwnerList &list, CharOwner owner) {
+    static_assert((kOwnerBlock & (kOwnerBlock - 1)) == 0 && OwnerList::kNext == OwnerList::kSame + 1);
+    if ((list.steps.size() & (kOwnerBlock - 1)) == 0)
+        list.marks.push_back({list.last_glyph, static_cast<int32_t>(list.others.size())});
+    const int64_t ahead = static_cast<int64_t>(owner) - list.last_glyph;
+    if (owner >= 0 && (ahead == 0 || ahead == 1)) {  // the same glyph, or the next
+        list.steps.push_back(static_cast<uint8_t>(OwnerList::kSame + ahead));
+        list.last_glyph = owner;
+        return;
+    }
+    if (owner == kNoOwner) {
+        list.steps.push_back(OwnerList::kNone);
+        return;
+    }
+    list.others.push_back(owner);
+    if (owner >= 0) list.last_glyph = owner;
+    list.steps.push_back(OwnerList::kOther);
+}
 
 // Reads owners back: in order, or near the last one read, a step at a time.
 struct OwnerReader {
