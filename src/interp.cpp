@@ -206,6 +206,13 @@ int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph) {
     return static_cast<int32_t>(after - trace.ops.begin()) - 1;
 }
 
+float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_t glyph) {
+    const uint32_t code = trace.glyphs[static_cast<size_t>(glyph)].code;
+    const bool multibyte = code == 32 && std::binary_search(trace.multibyte_spaces.begin(),
+                                                            trace.multibyte_spaces.end(), glyph);
+    return static_cast<float>(glyph_advance(op, code, multibyte ? 2 : 1));
+}
+
 double glyph_advance(const ShowOp &op, uint32_t code, int bytes) {
     const double w0 = font_width(*op.font, code);
     const double tw = (bytes == 1 && code == 32) ? op.word_spacing : 0;
@@ -242,7 +249,8 @@ void show_string(ShowRun &run, const Operand &s) {
         if (n < 1) n = 1;
         const size_t last = std::min(i + static_cast<size_t>(n), bytes.size()) - 1;
         const double adv = glyph_advance(run.op, code, n);
-        glyphs.push_back({code, static_cast<float>(run.tx), static_cast<float>(adv)});
+        if (code == 32 && n != 1) in.trace.multibyte_spaces.push_back(static_cast<int32_t>(glyphs.size()));
+        glyphs.push_back({code, static_cast<float>(run.tx)});
         run.tx = sane(run.tx + adv);
         i = last + 1;
     }

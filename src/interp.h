@@ -46,13 +46,13 @@ struct ShowOp {
 };
 
 // One glyph: a character code of a shown string. Its operation is the one
-// whose glyph range holds it (trace_glyph_op). Where its bytes stand in the
-// content is found again, for the few glyphs that are rewritten, by decoding
-// their operation's strings once more (StringReader).
+// whose glyph range holds it (trace_glyph_op), and its advance is computed
+// again from its code when asked (trace_glyph_adv). Where its bytes stand in
+// the content is found again, for the few glyphs that are rewritten, by
+// decoding their operation's strings once more (StringReader).
 struct TraceGlyph {
     uint32_t code;
-    float tx;   // origin along the op's baseline, in its text space
-    float adv;  // advance, in the same units: ((w0 * Tfs + Tc + Tw) * Th)
+    float tx;  // origin along the op's baseline, in its text space
 };
 
 // The advance of one glyph of `op` along its baseline, in its text space:
@@ -104,6 +104,9 @@ struct ContentTrace {
     std::vector<MarkedSpan> spans;
     std::vector<DictString> dict_strings;
     std::vector<int32_t> stray_restores;  // Q operators with no q to restore
+    // Glyphs whose code 32 took more than one byte, in order: word spacing
+    // does not apply to them.
+    std::vector<int32_t> multibyte_spaces;
     // At the end of the content: what the appended text must close first.
     std::string closers;     // open strings, hex strings, dictionaries and arrays
     // Inline images whose EI never came: just past their ID. What follows
@@ -115,6 +118,10 @@ struct ContentTrace {
 
 // The index of the operation that shows glyph `glyph` of the trace.
 int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph);
+
+// The advance of glyph `glyph` of `op` along its baseline, in its text space:
+// glyph_advance in single precision, as the interpreter computed it.
+float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_t glyph);
 
 // For walks over the glyphs in order: moves `op` on to the operation that
 // shows glyph `glyph`.

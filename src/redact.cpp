@@ -37,16 +37,12 @@ void glyph_extent(const ShowOp &op, double *y0, double *y1) {
     *y1 = std::fmax(a, b);
 }
 
-void glyph_span_x(const TraceGlyph &g, double *x0, double *x1) {
-    const double a = g.tx, b = static_cast<double>(g.tx) + g.adv;
-    *x0 = std::fmin(a, b);
-    *x1 = std::fmax(a, b);
-}
-
-// The box of glyph `g` of `op` in the space that `m` maps its text space to.
-Quad glyph_quad(const ShowOp &op, const TraceGlyph &g, const Matrix &m) {
-    double x0, x1, y0, y1;
-    glyph_span_x(g, &x0, &x1);
+// The box of glyph `glyph` of `op` in the space that `m` maps its text space to.
+Quad glyph_quad(const ContentTrace &trace, const ShowOp &op, int32_t glyph, const Matrix &m) {
+    const TraceGlyph &g = trace.glyphs[static_cast<size_t>(glyph)];
+    const double a = g.tx, b = static_cast<double>(g.tx) + trace_glyph_adv(trace, op, glyph);
+    const double x0 = std::fmin(a, b), x1 = std::fmax(a, b);
+    double y0, y1;
     glyph_extent(op, &y0, &y1);
     return quad_of(m, x0, y0, x1, y1);
 }
@@ -68,7 +64,7 @@ Quad line_box(const ContentTrace &trace, const std::vector<int32_t> &glyphs) {
     Box box;
     for (const int32_t k : glyphs) {
         const ShowOp &glyph_op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, k))];
-        const Quad q = glyph_quad(glyph_op, trace.glyphs[static_cast<size_t>(k)], glyph_op.text_to_user);
+        const Quad q = glyph_quad(trace, glyph_op, k, glyph_op.text_to_user);
         if (usable) {
             for (const Point &p : q.p) box_add(box, mat_apply(inverse, p.x, p.y));
         } else {
@@ -239,7 +235,7 @@ void decide_regions(const ContentTrace &trace, const RedactJob &job, const Place
         const ShowOp &op = trace.ops[op_index];
         const Matrix &m = to_page[op_index];
         const Point origin = mat_apply(m, g.tx, op.rise);
-        const Quad q = glyph_quad(op, g, m);
+        const Quad q = glyph_quad(trace, op, static_cast<int32_t>(i), m);
         const double area = quad_area(q);
         for (const Region *r : mine) {
             if (origin_in_region(origin, *r) ||

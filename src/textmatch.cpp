@@ -71,12 +71,12 @@ struct Builder {
     }
 };
 
-// How glyph `h` of op `oh` stands after glyph `g` of op `og`: 0 same word,
-// 1 word break, 2 new line.
-int break_between(const ShowOp &og, const TraceGlyph &g, const ShowOp &oh, const TraceGlyph &h) {
+// How glyph `h` of op `oh` stands after glyph `g` of op `og`, whose advance
+// is `g_adv`: 0 same word, 1 word break, 2 new line.
+int break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, const ShowOp &oh, const TraceGlyph &h) {
     const double em = std::fabs(og.size) > 0 ? std::fabs(og.size) : 1.0;
     double dx = 0, dy = 0;
-    const double end = static_cast<double>(g.tx) + g.adv;
+    const double end = static_cast<double>(g.tx) + g_adv;
     if (&og == &oh) {
         dx = h.tx - end;
     } else {
@@ -339,7 +339,8 @@ void stream_text_build(const ContentTrace &trace, StreamText &out) {
         trace_op_follow(trace, op_index, static_cast<int32_t>(i));
         const ShowOp &op = trace.ops[op_index];
         if (prev != nullptr) {
-            const int brk = break_between(*prev_op, *prev, op, g);
+            const float prev_adv = trace_glyph_adv(trace, *prev_op, static_cast<int32_t>(i - 1));
+            const int brk = break_between(*prev_op, *prev, prev_adv, op, g);
             if (brk > 0) b.separator(kNoOwner, brk == 2);
         }
         prev = &g;

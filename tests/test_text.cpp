@@ -116,10 +116,16 @@ TEST(TextFonts, IdentityHWithWidthsAndToUnicode) {
     EXPECT_NE(s.content.find("<0003000300030003> Tj"), std::string::npos) << s.content;
     // Word spacing applies to the one-byte code 32 only: <0020> is a two-byte code.
     FontCache fonts;
-    PageFixture spaced("BT /F2 10 Tf 5 Tw <00200031> Tj ET", "/Font << /F2 10 0 R >>", type0_font());
+    PageFixture spaced("BT /F2 10 Tf 5 Tw <00200031> Tj /F1 10 Tf ( ) Tj ET",
+                       "/Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> /F2 10 0 R >>",
+                       type0_font());
     const ContentTrace t = spaced.trace(fonts);
-    ASSERT_EQ(t.glyphs.size(), 2u);
+    ASSERT_EQ(t.glyphs.size(), 3u);
     EXPECT_NEAR(t.glyphs[1].tx, 10.0, 1e-6);  // /DW 1000 at size 10, no Tw
+    // The advances, computed again from the codes, agree: the one-byte space
+    // of the simple font takes the word spacing (2.78 + 5).
+    EXPECT_FLOAT_EQ(trace_glyph_adv(t, t.ops[0], 0), 10.0f);
+    EXPECT_FLOAT_EQ(trace_glyph_adv(t, t.ops[1], 2), 7.78f);
 }
 
 TEST(TextFonts, EncodingDifferencesLigaturesAndToUnicodeFillingEachOther) {
