@@ -1,6 +1,7 @@
 // Fuzz target: one content stream through the interpreter and the redaction,
 // in text mode and in region mode, with no resources (every font falls back
-// to the standard tables). A rewritten stream must be longer than nothing.
+// to the standard tables). A rewritten stream must be longer than nothing,
+// and the count that checks a written stream must be the decision's.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -29,6 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         redact_content(ctx, data, static_cast<int32_t>(size), job, Placement{}, out, &painted,
                        &matches);
         if (mode == 1 && !painted) std::abort();  // a region on the page is always painted
+        if (mode == 0) {
+            ContentTrace trace;
+            interpret_content(ctx, data, static_cast<int32_t>(size), Matrix{}, trace);
+            if (count_stream_matches(data, trace, search) != matches) std::abort();
+        }
     }
     return 0;
 }

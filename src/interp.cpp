@@ -38,11 +38,12 @@ struct GState {
 
 // One operand: a token, or an array or dictionary built from several.
 struct Operand {
-    Tok kind = Tok::kEnd;  // kArrayOpen for an array, kDictOpen for a dictionary
-    int32_t start = 0, end = 0;
     double num = 0;
-    int32_t first = 0, count = 0;             // an array: its elements in Interp::elements
-    int32_t first_string = 0, strings = 0;    // a dictionary: its DictStrings
+    int32_t start = 0, end = 0;
+    // An array: its elements in Interp::elements; a dictionary: its
+    // DictStrings. Long arrays hold many operands: 32 bytes each.
+    int32_t first = 0, count = 0;
+    Tok kind = Tok::kEnd;  // kArrayOpen for an array, kDictOpen for a dictionary
 };
 
 // An array or dictionary being read.
@@ -131,7 +132,7 @@ void close_composite(Interp &in, int32_t end) {
     } else if (o.in_dict && (in.open.empty() || !in.open.back().in_dict)) {
         // The outermost dictionary: its strings (values at any depth) are
         // text that readers may show in place of the glyphs it marks.
-        op.first_string = static_cast<int32_t>(in.trace.dict_strings.size());
+        op.first = static_cast<int32_t>(in.trace.dict_strings.size());
         bool after_actual_text = false;
         for (size_t k = o.first; k < in.pending.size(); ++k) {
             const Operand &e = in.pending[k];
@@ -139,7 +140,7 @@ void close_composite(Interp &in, int32_t end) {
                 in.trace.dict_strings.push_back({e.start, e.end, -1, after_actual_text});
             after_actual_text = e.kind == Tok::kName && name_of(in, e) == "ActualText";
         }
-        op.strings = static_cast<int32_t>(in.trace.dict_strings.size()) - op.first_string;
+        op.count = static_cast<int32_t>(in.trace.dict_strings.size()) - op.first;
     }
     in.pending.resize(o.first);
     add_value(in, op);
@@ -385,8 +386,8 @@ void op_begin_span(Interp &in, bool with_props) {
         if (props.kind == Tok::kDictOpen) {
             span.dict_start = props.start;
             span.dict_end = props.end;
-            for (int32_t k = 0; k < props.strings; ++k) {
-                DictString &ds = in.trace.dict_strings[static_cast<size_t>(props.first_string + k)];
+            for (int32_t k = 0; k < props.count; ++k) {
+                DictString &ds = in.trace.dict_strings[static_cast<size_t>(props.first + k)];
                 ds.span = index;
                 if (ds.actual_text && !span.has_actual_text) {
                     Token t;

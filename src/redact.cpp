@@ -53,16 +53,17 @@ void unit_lengths(const Matrix &m, double *ux, double *uy) {
     *uy = std::hypot(m.c, m.d);
 }
 
-// The box over glyphs [first, end) of one line: their boxes joined in the
+// The box over the `count` glyphs of one line: their boxes joined in the
 // text space of the first, widened by one unit of user space on every side.
-Quad line_box(const ContentTrace &trace, const std::vector<int32_t> &glyphs) {
+Quad line_box(const ContentTrace &trace, const int32_t *glyphs, size_t count) {
     const ShowOp &op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, glyphs[0]))];
     Matrix inverse;
     double ux = 0, uy = 0;
     unit_lengths(op.text_to_user, &ux, &uy);
     const bool usable = mat_invert(op.text_to_user, &inverse) && ux > 1e-9 && uy > 1e-9;
     Box box;
-    for (const int32_t k : glyphs) {
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t k = glyphs[i];
         const ShowOp &glyph_op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, k))];
         const Quad q = glyph_quad(trace, glyph_op, k, glyph_op.text_to_user);
         if (usable) {
@@ -102,6 +103,15 @@ std::u32string dict_string_text(const unsigned char *content, const DictString &
     return out;
 }
 
+// The occurrences in a property-list string that is text of its own (/Alt,
+// /E), not the /ActualText of a span, which stands in for its glyphs.
+void find_in_dict_string(const unsigned char *content, const DictString &s, const SearchSet &set,
+                         std::vector<TextMatch> &found) {
+    found.clear();
+    if (s.actual_text && s.span >= 0) return;
+    find_in_string(dict_string_text(content, s), set, found);
+}
+
 void blank_span(const ContentTrace &trace, int32_t s, StreamDecision &d) {
     const MarkedSpan &span = trace.spans[static_cast<size_t>(s)];
     for (int32_t g = span.first_glyph; g < span.end_glyph; ++g) d.blank[static_cast<size_t>(g)] = 1;
@@ -127,19 +137,30 @@ void count_match(StreamDecision &d, int32_t term, int32_t n = 1) {
     if (static_cast<size_t>(term) < d.term_matches.size()) d.term_matches[static_cast<size_t>(term)] += n;
 }
 
-void decide_text(const unsigned char *content, const ContentTrace &trace, const SearchSet &set,
-                 StreamDecision &d) {
-    StreamText text;
-    stream_text_build(trace, text);
-    d.unreadable_glyphs = static_cast<int32_t>(std::min<int64_t>(text.unreadable_glyphs, INT32_MAX));
-    d.unreadable_font = text.unreadable_font;
-    std::vector<TextMatch> matches;
-    find_matches(text, set, matches);
+// The glyphs each match covers, line by line, kept while the text is let go:
+// one list for all matches, a line break between the lines of a match.
+inline constexpr int32_t kLineBreak = -1;
+struct MatchGlyphs {
+    std::vector<int32_t> glyphs;  // glyph indices and kLineBreak
+    struct Match {
+        int32_t term;
+        int32_t end;  // its glyphs are those from the previous match's end to here
+    };
+    std::vector<Match> matches;
+};
+
+// Blanks the glyphs of every match and lists the glyphs its boxes cover.
+void blank_matches(const ContentTrace &trace, const StreamText &text, const std::vector<TextMatch> &matches,
+                   StreamDecision &d, MatchGlyphs &out) {
     OwnerReader owners{&text.owners};
-    d.boxes.reserve(d.boxes.size() + matches.size());  // a box per match, more for one broken over lines
-    std::vector<int32_t> line;
     std::vector<CharOwner> mine;  // the owners of the characters [first, end) of a match
+    std::vector<int32_t> &glyphs = out.glyphs;
     const int32_t length = static_cast<int32_t>(text.chars.size());
+    // About a glyph per character, and a break per line.
+    int64_t chars = 0;
+    for (const TextMatch &m : matches) chars += m.end - m.first;
+    out.matches.reserve(matches.size());
+    glyphs.reserve(static_cast<size_t>(chars) + matches.size());
     for (const TextMatch &m : matches) {
         count_match(d, m.term);
         mine.clear();
@@ -162,31 +183,59 @@ void decide_text(const unsigned char *content, const ContentTrace &trace, const 
             mine.clear();
             for (int32_t c = first; c < end; ++c) mine.push_back(owner_at(owners, c));
         }
-        line.clear();
-        auto flush = [&]() {
-            if (!line.empty()) d.boxes.push_back({line_box(trace, line), m.term});
-            line.clear();
-        };
+        size_t line_start = glyphs.size();
         for (int32_t c = first; c < end; ++c) {
             const CharOwner o = mine[static_cast<size_t>(c - first)];
-            if (text.chars[static_cast<size_t>(c)] == kLineSeparator) flush();
+            if (text.chars[static_cast<size_t>(c)] == kLineSeparator && glyphs.size() > line_start) {
+                glyphs.push_back(kLineBreak);
+                line_start = glyphs.size();
+            }
             if (owner_glyph(o) >= 0) {
-                if (line.empty() || line.back() != o) line.push_back(o);
+                if (glyphs.size() == line_start || glyphs.back() != o) glyphs.push_back(o);
             } else if (owner_span(o) >= 0) {
                 const MarkedSpan &span = trace.spans[static_cast<size_t>(owner_span(o))];
                 for (int32_t g = span.first_glyph; g < span.end_glyph; ++g)
-                    if (line.empty() || line.back() < g) line.push_back(g);
+                    if (glyphs.size() == line_start || glyphs.back() < g) glyphs.push_back(g);
             }
         }
-        flush();
+        out.matches.push_back({m.term, static_cast<int32_t>(glyphs.size())});
     }
-    // Strings of property lists that do not stand in for glyphs are text of
-    // their own (/Alt, /E): an occurrence there blanks the string.
+}
+
+// A box over each line of each match.
+void paint_matches(const ContentTrace &trace, const MatchGlyphs &lines, StreamDecision &d) {
+    d.boxes.reserve(d.boxes.size() + lines.matches.size());  // a box per match, more for one broken over lines
+    const int32_t *glyphs = lines.glyphs.data();
+    int32_t from = 0;
+    for (const MatchGlyphs::Match &m : lines.matches) {
+        for (int32_t k = from; k < m.end;) {
+            int32_t stop = k;
+            while (stop < m.end && glyphs[stop] != kLineBreak) ++stop;
+            if (stop > k) d.boxes.push_back({line_box(trace, glyphs + k, static_cast<size_t>(stop - k)), m.term});
+            k = stop + 1;
+        }
+        from = m.end;
+    }
+}
+
+void decide_text(const unsigned char *content, const ContentTrace &trace, const SearchSet &set,
+                 StreamDecision &d) {
+    MatchGlyphs lines;
+    {
+        StreamText text;
+        stream_text_build(trace, text);
+        d.unreadable_glyphs = static_cast<int32_t>(std::min<int64_t>(text.unreadable_glyphs, INT32_MAX));
+        d.unreadable_font = text.unreadable_font;
+        std::vector<TextMatch> matches;
+        find_matches(text, set, matches);
+        blank_matches(trace, text, matches, d, lines);
+    }
+    // The text is gone: the boxes take its room.
+    paint_matches(trace, lines, d);
+    // An occurrence in a property list's own text blanks the string.
     std::vector<TextMatch> found;
     for (size_t k = 0; k < trace.dict_strings.size(); ++k) {
-        const DictString &s = trace.dict_strings[k];
-        if (s.actual_text && s.span >= 0) continue;
-        find_in_string(dict_string_text(content, s), set, found);
+        find_in_dict_string(content, trace.dict_strings[k], set, found);
         if (found.empty()) continue;
         d.blank_strings[k] = 1;
         for (const TextMatch &m : found) count_match(d, m.term);
@@ -627,12 +676,18 @@ void edit_op(const unsigned char *b, int32_t len, const StreamDecision &d, const
         const auto move = first_move(plan, from - first);
         bool touched = move != plan.moves.end() && move->glyph < gi - first;
         for (int32_t k = from; k < gi && !touched; ++k) touched = d.blank[static_cast<size_t>(k)];
+        // About the string's own length, and a number with its string break
+        // per move: a long string is not copied as it grows.
+        const auto moves = static_cast<size_t>(first_move(plan, gi - first) - move);
+        const size_t room = static_cast<size_t>(t.end - t.start) + 24 * moves + 8;
         if (op.kind == ShowKind::kTJ) {
             if (!touched) continue;
             std::string text;
+            text.reserve(room);
             rebuild_string(b, t, d, plan, from, text);
             edits.push_back({t.start, t.end, std::move(text)});
         } else {
+            rebuilt.reserve(rebuilt.size() + room);
             rebuild_string(b, t, d, plan, from, rebuilt);
         }
     }
@@ -734,6 +789,20 @@ void decide_stream(const unsigned char *content, const ContentTrace &trace, cons
     decide_spans(trace, decision);
 }
 
+int64_t count_stream_matches(const unsigned char *content, const ContentTrace &trace, const SearchSet &set) {
+    if (set.patterns.empty()) return 0;
+    StreamText text;
+    stream_text_build(trace, text, false);
+    std::vector<TextMatch> found;
+    find_matches(text, set, found);
+    auto count = static_cast<int64_t>(found.size());
+    for (const DictString &s : trace.dict_strings) {
+        find_in_dict_string(content, s, set, found);
+        count += static_cast<int64_t>(found.size());
+    }
+    return count;
+}
+
 bool rewrite_content(const unsigned char *content, int32_t len, const ContentTrace &trace,
                      const StreamDecision &d, std::vector<ContentEdit> edits, const RedactJob &job,
                      Buf &out) {
@@ -758,6 +827,12 @@ bool rewrite_content(const unsigned char *content, int32_t len, const ContentTra
         return a.start < b.start || (a.start == b.start && a.end < b.end);
     };
     if (!std::is_sorted(edits.begin(), edits.end(), before)) std::stable_sort(edits.begin(), edits.end(), before);
+    // Room for all of it at once: a long stream is not copied as it grows.
+    uint64_t room = static_cast<uint64_t>(len) + 64;
+    for (const ContentEdit &e : edits) room += e.text.size();
+    if (paint) room += trace.closers.size() + 2 * static_cast<uint64_t>(std::max<int32_t>(trace.q_depth, 0)) +
+                       d.boxes.size() * 96 + 64;
+    buf_reserve(out, room);
     if (wrap) buf_str(out, "q\n");
     int32_t pos = 0;
     for (const ContentEdit &e : edits) {

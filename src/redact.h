@@ -59,6 +59,11 @@ struct StreamDecision {
 void decide_stream(const unsigned char *content, const ContentTrace &trace, const RedactJob &job,
                    const Placement &placement, StreamDecision &decision);
 
+// The occurrences of the search texts in one stream, as decide_stream counts
+// them, for a caller that only checks (the text is read without owners, and
+// nothing is decided).
+int64_t count_stream_matches(const unsigned char *content, const ContentTrace &trace, const SearchSet &set);
+
 // A change to content bytes: [start, end) becomes `text`.
 struct ContentEdit {
     int32_t start, end;

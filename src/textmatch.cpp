@@ -39,7 +39,12 @@ const char32_t *ligature_letters(char32_t c) {
 // Appends the folded form of one character, with its owner.
 struct Builder {
     StreamText &out;
+    bool owners = true;  // whether the owners of the characters are kept
     bool pending_line = false;
+
+    void own(CharOwner owner) {
+        if (owners) owner_list_push(out.owners, owner);
+    }
 
     void separator(CharOwner owner, bool line) {
         if (!out.chars.empty() && is_separator(out.chars.back())) {
@@ -48,12 +53,12 @@ struct Builder {
         }
         if (out.chars.empty()) return;  // nothing to separate yet
         out.chars.push_back(line ? kLineSeparator : kSeparator);
-        owner_list_push(out.owners, owner);
+        own(owner);
     }
     void put(char32_t c, CharOwner owner) {
         if (c > 0x20 && c < 0x7F) {  // printable ASCII, most of all text
             out.chars.push_back(c >= 'A' && c <= 'Z' ? c + 32 : c);
-            owner_list_push(out.owners, owner);
+            own(owner);
             return;
         }
         if (is_white(c)) {
@@ -67,7 +72,7 @@ struct Builder {
             return;
         }
         out.chars.push_back(unicode_fold(c));
-        owner_list_push(out.owners, owner);
+        own(owner);
     }
 };
 
@@ -313,13 +318,15 @@ CharOwner owner_at(OwnerReader &r, int32_t c) {
     return r.owner;
 }
 
-void stream_text_build(const ContentTrace &trace, StreamText &out) {
+void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_owners) {
     out = StreamText{};
-    Builder b{out};
+    Builder b{out, with_owners};
     const size_t n = trace.glyphs.size();
     out.chars.reserve(n + n / 8 + 16);
-    out.owners.steps.reserve(n + n / 8 + 16);
-    out.owners.marks.reserve((n + n / 8) / kOwnerBlock + 16);
+    if (with_owners) {
+        out.owners.steps.reserve(n + n / 8 + 16);
+        out.owners.marks.reserve((n + n / 8) / kOwnerBlock + 16);
+    }
     // The outermost span with /ActualText that each glyph lies in: its text
     // stands for all its glyphs. Kept only when there is such a span.
     std::vector<int32_t> actual;

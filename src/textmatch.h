@@ -126,8 +126,9 @@ struct StreamText {
     const Font *unreadable_font = nullptr;  // the first such font
 };
 
-// Builds the text of a trace.
-void stream_text_build(const ContentTrace &trace, StreamText &out);
+// Builds the text of a trace; without owners (their list stays empty) for a
+// caller that only counts.
+void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_owners = true);
 
 // One occurrence of term `term`: characters [first, end) of the text.
 struct TextMatch {

@@ -322,7 +322,7 @@ void reserve_boxes(Walker &w, size_t n) {
 
 void add_page_box(Walker &w, const Quad &q, int32_t cause) {
     w.page_boxes.push_back(q);
-    w.res.boxes.push_back({w.page, quad_bounds(q), cause});
+    w.res.boxes.push_back({quad_bounds(q), w.page, cause});
 }
 
 // Adds the match boxes of every form `trace` draws (at any depth, at every
@@ -897,7 +897,7 @@ void account_appearance_boxes(Walker &w, int32_t page_num) {
         for (const PaintBox &b : f.text.boxes) {
             Quad q;
             for (int k = 0; k < 4; ++k) q.p[k] = mat_apply(to_page, b.quad.p[k].x, b.quad.p[k].y);
-            w.res.boxes.push_back({w.page, quad_bounds(q), b.cause});
+            w.res.boxes.push_back({quad_bounds(q), w.page, b.cause});
         }
     }
 }
@@ -987,7 +987,7 @@ namespace {
 
 // Matches the search texts in one stream of `out`. Returns -1 with g_err
 // set when one still appears.
-int verify_stream(const Doc &out, const RedactJob &job, FontCache &fonts, int32_t num,
+int verify_stream(const Doc &out, const SearchSet &search, FontCache &fonts, int32_t num,
                   const PdfObj &resources, const char *label) {
     const ObjEntry *entry = num > 0 ? doc_find_obj(out, num) : nullptr;
     if (entry == nullptr || !entry->has_stream) return 1;
@@ -1005,9 +1005,7 @@ int verify_stream(const Doc &out, const RedactJob &job, FontCache &fonts, int32_
     const ContentContext ctx{out, fonts, resources};
     ContentTrace trace;
     interpret_content(ctx, bytes, len, Matrix{}, trace);
-    StreamDecision d;
-    decide_stream(bytes, trace, job, Placement{}, d);
-    if (d.matches == 0) return 1;
+    if (count_stream_matches(bytes, trace, search) == 0) return 1;
     set_error("redaction incomplete: the search text still appears in %s — no output written", label);
     return -1;
 }
@@ -1017,21 +1015,18 @@ int verify_stream(const Doc &out, const RedactJob &job, FontCache &fonts, int32_
 int verify_rewritten(const Doc &out, const RedactJob &job, const WalkResult &walk,
                      const std::vector<int32_t> &new_content) {
     if (job.search == nullptr) return 1;
-    RedactJob text_only = job;
-    text_only.regions = nullptr;
-    text_only.region_count = 0;
     FontCache fonts;
     char label[96];
     for (size_t i = 0; i < new_content.size() && i < out.pages.size(); ++i) {
         if (new_content[i] <= 0) continue;
         std::snprintf(label, sizeof label, "the page %d content stream", static_cast<int>(i) + 1);
         const PdfObj resources = page_resources(out, out.pages[i].num);
-        if (verify_stream(out, text_only, fonts, new_content[i], resources, label) < 0) return -1;
+        if (verify_stream(out, *job.search, fonts, new_content[i], resources, label) < 0) return -1;
     }
     for (const auto &[num, used] : walk.rewritten) {
         form_label(num, label, sizeof label);
         const PdfObj own = doc_get(out, doc_object(out, num), "Resources");
-        if (verify_stream(out, text_only, fonts, num, own.kind == ObjKind::kDict ? own : used, label) < 0)
+        if (verify_stream(out, *job.search, fonts, num, own.kind == ObjKind::kDict ? own : used, label) < 0)
             return -1;
     }
     return 1;

@@ -27,9 +27,9 @@ enum class WalkMode {
 
 // A box painted on a page, in the page's default user space.
 struct PaintedBox {
-    int32_t page = 0;  // 1-based
-    Box box;           // its bounds
-    int32_t cause = 0; // a term's index, or -1 - a region's index
+    Box box;            // its bounds
+    int32_t page = 0;   // 1-based
+    int32_t cause = 0;  // a term's index, or -1 - a region's index
 };
 
 struct WalkResult {
