@@ -399,7 +399,6 @@ std::vector<PenMove>::const_iterator first_move(const OpPlan &plan, int32_t k) {
                             [](const PenMove &m, int32_t glyph) { return m.glyph < glyph; });
 }
 
-
 // The TJ number that moves the pen forward by `distance` in text space.
 std::string compensation(const ShowOp &op, double distance) {
     const double scale = op.size * op.hscale;

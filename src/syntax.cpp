@@ -4,18 +4,31 @@
 #include <charconv>
 #include <cstring>
 
+namespace {
+
+void buf_fail(Buf &buf) {
+    buf.data.reset();
+    buf.len = buf.cap = 0;
+    buf.failed = true;
+}
+
+}  // namespace
+
 void buf_reserve(Buf &buf, uint64_t extra) {
     constexpr uint64_t kFirstCapacity = 65536;
     constexpr uint64_t kLargest = uint64_t{1} << 62;  // doubling stays exact below this
+    if (buf.failed) return;
     if (!buf.data) {
         buf.data.reset(static_cast<unsigned char *>(std::malloc(kFirstCapacity)));
         buf.len = 0;
         buf.cap = buf.data ? kFirstCapacity : 0;
-        if (!buf.data) return;
+        if (!buf.data) {
+            buf_fail(buf);
+            return;
+        }
     }
     if (extra >= kLargest || buf.len >= kLargest - extra) {
-        buf.data.reset();
-        buf.len = buf.cap = 0;
+        buf_fail(buf);
         return;
     }
     const uint64_t need = buf.len + extra + 1;
@@ -24,8 +37,7 @@ void buf_reserve(Buf &buf, uint64_t extra) {
     while (cap < need) cap *= 2;
     void *grown = std::realloc(buf.data.get(), cap);
     if (grown == nullptr) {
-        buf.data.reset();
-        buf.len = buf.cap = 0;
+        buf_fail(buf);
         return;
     }
     (void)buf.data.release();

@@ -23,10 +23,13 @@ struct Buf {
     std::unique_ptr<unsigned char[], FreeDeleter> data;
     uint64_t len = 0;
     uint64_t cap = 0;
+    bool failed = false;  // memory ran out: the buffer stays empty
 };
 
 // Makes room for `extra` more bytes plus a terminating NUL. When memory runs
-// out the buffer becomes empty (data null, len and cap 0): callers test data.
+// out the buffer becomes empty (data null, len and cap 0) and stays empty, so
+// that later appends cannot start it again without what it held: callers
+// test data.
 void buf_reserve(Buf &buf, uint64_t extra);
 // Appends a NUL-terminated text and keeps the buffer NUL-terminated.
 void buf_str(Buf &buf, const char *text);

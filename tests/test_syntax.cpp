@@ -37,11 +37,16 @@ TEST(SyntaxBuf, AppendsKeepTheTextTerminated) {
     ASSERT_TRUE(buf.data);
     EXPECT_EQ(buf.len, 6u);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(buf.data.get()), 7), std::string("abc\0de\0", 7));
-    // A request that cannot be met empties the buffer instead of wrapping.
+    // A request that cannot be met empties the buffer instead of wrapping,
+    // and the buffer stays empty: an append after it would otherwise start a
+    // new buffer without what came before.
     buf_reserve(buf, UINT64_MAX - 2);
     EXPECT_FALSE(buf.data);
     EXPECT_EQ(buf.len, 0u);
     EXPECT_EQ(buf.cap, 0u);
+    buf_str(buf, "fgh");
+    EXPECT_FALSE(buf.data);
+    EXPECT_EQ(buf.len, 0u);
 }
 
 TEST(SyntaxScan, FindName) {
