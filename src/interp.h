@@ -23,26 +23,27 @@
 
 enum class ShowKind : uint8_t { kTj, kTJ, kQuote, kDoubleQuote };
 
-// One text-showing operation.
+// One text-showing operation (a long stream holds many: the small fields
+// stand together).
 struct ShowOp {
     ShowKind kind = ShowKind::kTj;
+    // A later show operation starts where this one leaves the pen, so its
+    // total advance must not change.
+    bool pen_continues = false;
     int32_t op_start = 0, op_end = 0;    // the operator token
     int32_t arg_start = 0, arg_end = 0;  // its string, or its array from '[' to past ']'
     int32_t aw_end = -1, ac_end = -1;    // ": just past its two number operands
+    int32_t render_mode = 0;             // Tr: 3 and 7 draw nothing (an OCR text layer)
+    int32_t first_glyph = 0, glyph_count = 0;
     const Font *font = nullptr;
     double size = 0;          // Tfs
     double char_spacing = 0;  // Tc
     double word_spacing = 0;  // Tw
     double hscale = 1;        // Th (Tz / 100)
     double rise = 0;          // Ts
-    int render_mode = 0;      // Tr: 3 and 7 draw nothing (an OCR text layer)
     // Text space (where the op's first glyph stands at x = 0 on the baseline,
     // before the rise) to the stream's user space: Tm x CTM at the op.
     Matrix text_to_user;
-    int32_t first_glyph = 0, glyph_count = 0;
-    // A later show operation starts where this one leaves the pen, so its
-    // total advance must not change.
-    bool pen_continues = false;
 };
 
 // One glyph: a character code of a shown string. Its operation is the one
