@@ -60,9 +60,12 @@ enum Flags : unsigned {
 
 std::string widths_text(int first, int count, int base) {
     std::string out = "[";
-    for (int i = 0; i < count; ++i)
-        out += " " + std::to_string(base + ((first + i) * 37) % 500);
-    return out + " ]";
+    for (int i = 0; i < count; ++i) {
+        out += ' ';
+        out += std::to_string(base + ((first + i) * 37) % 500);
+    }
+    out += " ]";
+    return out;
 }
 
 // The font dictionary (object 5) and, for Type0 and Type 3, its companion
