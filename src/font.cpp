@@ -490,8 +490,7 @@ int font_next_code(const Font &font, const unsigned char *bytes, size_t avail, u
     return n;
 }
 
-double font_width(const Font &font, uint32_t code) {
-    if (font.kind != FontKind::kType0) return code < 256 ? font.simple_widths[code] : 0;
+double font_cid_width(const Font &font, uint32_t code) {
     uint32_t cid = code;
     if (font.code_bytes == 0 && !cmap_to_cid(font.encoding, code, &cid)) cid = 0;
     const auto &w = font.cid_widths;

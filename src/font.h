@@ -73,8 +73,15 @@ std::unique_ptr<Font> font_fallback(std::string_view resource_name);
 // code itself in *code.
 int font_next_code(const Font &font, const unsigned char *bytes, size_t avail, uint32_t *code);
 
-// The horizontal advance of `code`, in em (times the font size gives text space).
-double font_width(const Font &font, uint32_t code);
+// The horizontal advance of a code of a Type0 font, in em.
+double font_cid_width(const Font &font, uint32_t code);
+
+// The horizontal advance of `code`, in em (times the font size gives text
+// space). Inline: it runs for every glyph, more than once.
+inline double font_width(const Font &font, uint32_t code) {
+    if (font.kind != FontKind::kType0) return code < 256 ? font.simple_widths[code] : 0;
+    return font_cid_width(font, code);
+}
 
 // Appends the Unicode text of `code` to `out`; false (nothing appended) when
 // the code has none.

@@ -13,16 +13,10 @@
 
 namespace {
 
-// Coordinates beyond this are clamped: no real page comes near, and the
-// products of several matrices stay finite.
-constexpr double kLimit = 1e9;
 // The operand stack keeps this many operands; one more empties it.
 constexpr size_t kMaxOperands = 64;
 
-double sane(double v) {
-    if (!std::isfinite(v)) return 0;
-    return v < -kLimit ? -kLimit : v > kLimit ? kLimit : v;
-}
+double sane(double v) { return clamp_coordinate(v); }
 
 struct TextState {
     const Font *font = nullptr;
@@ -205,19 +199,6 @@ int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph) {
     const auto after = std::upper_bound(trace.ops.begin(), trace.ops.end(), glyph,
                                         [](int32_t g, const ShowOp &op) { return g < op.first_glyph; });
     return static_cast<int32_t>(after - trace.ops.begin()) - 1;
-}
-
-float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_t glyph) {
-    const uint32_t code = trace.glyphs[static_cast<size_t>(glyph)].code;
-    const bool multibyte = code == 32 && std::binary_search(trace.multibyte_spaces.begin(),
-                                                            trace.multibyte_spaces.end(), glyph);
-    return static_cast<float>(glyph_advance(op, code, multibyte ? 2 : 1));
-}
-
-double glyph_advance(const ShowOp &op, uint32_t code, int bytes) {
-    const double w0 = font_width(*op.font, code);
-    const double tw = (bytes == 1 && code == 32) ? op.word_spacing : 0;
-    return sane((w0 * op.size + op.char_spacing + tw) * op.hscale);
 }
 
 namespace {

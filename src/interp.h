@@ -10,6 +10,8 @@
 #ifndef INKVEIL_INTERP_H
 #define INKVEIL_INTERP_H
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -56,11 +58,23 @@ struct TraceGlyph {
     float tx;  // origin along the op's baseline, in its text space
 };
 
+// Coordinates and advances beyond this are clamped: no real page comes near,
+// and the products of several matrices stay finite. Not a number reads as 0.
+inline constexpr double kCoordinateLimit = 1e9;
+inline double clamp_coordinate(double v) {
+    if (!std::isfinite(v)) return 0;
+    return v < -kCoordinateLimit ? -kCoordinateLimit : v > kCoordinateLimit ? kCoordinateLimit : v;
+}
+
 // The advance of one glyph of `op` along its baseline, in its text space:
 // (w0 * Tfs + Tc + Tw) * Th, with Tw for a single-byte code 32 only. `bytes`
-// is the length the font gives the code (at least 1). The glyph's `adv` is
-// this value in single precision.
-double glyph_advance(const ShowOp &op, uint32_t code, int bytes);
+// is the length the font gives the code (at least 1). Inline: it runs for
+// every glyph when it is shown, and again when its text is read.
+inline double glyph_advance(const ShowOp &op, uint32_t code, int bytes) {
+    const double w0 = font_width(*op.font, code);
+    const double tw = (bytes == 1 && code == 32) ? op.word_spacing : 0;
+    return clamp_coordinate((w0 * op.size + op.char_spacing + tw) * op.hscale);
+}
 
 // An XObject drawn by Do.
 struct XObjectUse {
@@ -120,9 +134,14 @@ struct ContentTrace {
 // The index of the operation that shows glyph `glyph` of the trace.
 int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph);
 
-// The advance of glyph `glyph` of `op` along its baseline, in its text space:
-// glyph_advance in single precision, as the interpreter computed it.
-float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_t glyph);
+// The advance of glyph `glyph` of `op`, whose code is `code`, along its
+// baseline in its text space: glyph_advance in single precision, as the
+// interpreter computed it.
+inline float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_t glyph, uint32_t code) {
+    const bool multibyte = code == 32 && !trace.multibyte_spaces.empty() &&
+                           std::binary_search(trace.multibyte_spaces.begin(), trace.multibyte_spaces.end(), glyph);
+    return static_cast<float>(glyph_advance(op, code, multibyte ? 2 : 1));
+}
 
 // For walks over the glyphs in order: moves `op` on to the operation that
 // shows glyph `glyph`.

@@ -40,7 +40,7 @@ void glyph_extent(const ShowOp &op, double *y0, double *y1) {
 // The box of glyph `glyph` of `op` in the space that `m` maps its text space to.
 Quad glyph_quad(const ContentTrace &trace, const ShowOp &op, int32_t glyph, const Matrix &m) {
     const TraceGlyph &g = trace.glyphs[static_cast<size_t>(glyph)];
-    const double a = g.tx, b = static_cast<double>(g.tx) + trace_glyph_adv(trace, op, glyph);
+    const double a = g.tx, b = static_cast<double>(g.tx) + trace_glyph_adv(trace, op, glyph, g.code);
     const double x0 = std::fmin(a, b), x1 = std::fmax(a, b);
     double y0, y1;
     glyph_extent(op, &y0, &y1);

@@ -346,7 +346,7 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
         trace_op_follow(trace, op_index, static_cast<int32_t>(i));
         const ShowOp &op = trace.ops[op_index];
         if (prev != nullptr) {
-            const float prev_adv = trace_glyph_adv(trace, *prev_op, static_cast<int32_t>(i - 1));
+            const float prev_adv = trace_glyph_adv(trace, *prev_op, static_cast<int32_t>(i - 1), prev->code);
             const int brk = break_between(*prev_op, *prev, prev_adv, op, g);
             if (brk > 0) b.separator(kNoOwner, brk == 2);
         }

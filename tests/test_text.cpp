@@ -124,8 +124,8 @@ TEST(TextFonts, IdentityHWithWidthsAndToUnicode) {
     EXPECT_NEAR(t.glyphs[1].tx, 10.0, 1e-6);  // /DW 1000 at size 10, no Tw
     // The advances, computed again from the codes, agree: the one-byte space
     // of the simple font takes the word spacing (2.78 + 5).
-    EXPECT_FLOAT_EQ(trace_glyph_adv(t, t.ops[0], 0), 10.0f);
-    EXPECT_FLOAT_EQ(trace_glyph_adv(t, t.ops[1], 2), 7.78f);
+    EXPECT_FLOAT_EQ(trace_glyph_adv(t, t.ops[0], 0, t.glyphs[0].code), 10.0f);
+    EXPECT_FLOAT_EQ(trace_glyph_adv(t, t.ops[1], 2, t.glyphs[2].code), 7.78f);
 }
 
 TEST(TextFonts, EncodingDifferencesLigaturesAndToUnicodeFillingEachOther) {
