@@ -158,12 +158,6 @@ bool near(double a, double b) {
     return std::fabs(a - b) <= 0.02 + 1e-4 * std::fabs(a);
 }
 
-Point glyph_origin(const ContentTrace &trace, size_t glyph) {
-    const TraceGlyph &g = trace.glyphs[glyph];
-    const ShowOp &op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, static_cast<int32_t>(glyph)))];
-    return mat_apply(op.text_to_user, g.tx, op.rise);
-}
-
 // A rewritten stream read back shows the same glyphs, blanked or kept, where
 // they stood. In region mode, the glyphs whose origin lies in the region
 // (page content only: forms are placed elsewhere) draw nothing.
@@ -188,7 +182,8 @@ void check_rewrite(const Doc &doc, const PdfObj &resources, const unsigned char 
         // Blanked glyphs may shift inside their run; a glyph that still draws
         // stands where it stood.
         if (font == nullptr || g1.code == font->blank_code || pen_may_move) continue;
-        const Point p0 = glyph_origin(before, i), p1 = glyph_origin(after, i);
+        const auto glyph = static_cast<int32_t>(i);
+        const Point p0 = trace_glyph_origin(before, glyph), p1 = trace_glyph_origin(after, glyph);
         if (!near(p0.x, p1.x) || !near(p0.y, p1.y)) std::abort();
         // A glyph that stood beyond the page (where the pen is clamped, so
         // that its place is not known to the unit) is not asked where it

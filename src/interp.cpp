@@ -16,8 +16,6 @@ namespace {
 // The operand stack keeps this many operands; one more empties it.
 constexpr size_t kMaxOperands = 64;
 
-double sane(double v) { return clamp_coordinate(v); }
-
 struct TextState {
     const Font *font = nullptr;
     double size = 10;  // a show before any Tf reads at 10 units
@@ -91,7 +89,7 @@ Operand token_operand(const Interp &in, const Token &t) {
     op.kind = t.kind;
     op.start = t.start;
     op.end = t.end;
-    if (t.kind == Tok::kNumber) op.num = sane(lex_number(in.b, t));
+    if (t.kind == Tok::kNumber) op.num = clamp_coordinate(lex_number(in.b, t));
     return op;
 }
 
@@ -187,21 +185,8 @@ void set_text_matrix(Interp &in, const Matrix &m) {
 }
 
 void move_line(Interp &in, double tx, double ty) {
-    set_text_matrix(in, mat_mul(Matrix{1, 0, 0, 1, sane(tx), sane(ty)}, in.tlm));
+    set_text_matrix(in, mat_mul(Matrix{1, 0, 0, 1, clamp_coordinate(tx), clamp_coordinate(ty)}, in.tlm));
 }
-
-
-}  // namespace
-
-int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph) {
-    // Operations hold consecutive glyph ranges in order; one that shows
-    // nothing starts where the next starts, and comes before it.
-    const auto after = std::upper_bound(trace.ops.begin(), trace.ops.end(), glyph,
-                                        [](int32_t g, const ShowOp &op) { return g < op.first_glyph; });
-    return static_cast<int32_t>(after - trace.ops.begin()) - 1;
-}
-
-namespace {
 
 struct ShowRun {
     Interp &in;
@@ -233,7 +218,7 @@ void show_string(ShowRun &run, const Operand &s) {
         const double adv = glyph_advance(run.op, code, n);
         if (code == 32 && n != 1) in.trace.multibyte_spaces.push_back(static_cast<int32_t>(glyphs.size()));
         glyphs.push_back({code, static_cast<float>(run.tx)});
-        run.tx = sane(run.tx + adv);
+        run.tx = clamp_coordinate(run.tx + adv);
         i = last + 1;
     }
 }
@@ -263,7 +248,7 @@ void show(Interp &in, ShowKind kind, const Operand &arg, int32_t op_start, int32
             if (e.kind == Tok::kString || e.kind == Tok::kHexString)
                 show_string(run, e);
             else if (e.kind == Tok::kNumber)
-                run.tx = sane(run.tx - e.num / 1000 * op.size * op.hscale);
+                run.tx = clamp_coordinate(run.tx - e.num / 1000 * op.size * op.hscale);
         }
     } else {
         show_string(run, arg);
@@ -701,4 +686,17 @@ void interpret_content(const ContentContext &ctx, const unsigned char *content, 
     trace.q_depth = static_cast<int32_t>(std::min<int64_t>(
         static_cast<int64_t>(in.saved.size()) + in.unsaved_depth, INT32_MAX));
     make_closers(in, open_string);
+}
+
+int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph) {
+    // Operations hold consecutive glyph ranges in order; one that shows
+    // nothing starts where the next starts, and comes before it.
+    const auto after = std::upper_bound(trace.ops.begin(), trace.ops.end(), glyph,
+                                        [](int32_t g, const ShowOp &op) { return g < op.first_glyph; });
+    return static_cast<int32_t>(after - trace.ops.begin()) - 1;
+}
+
+Point trace_glyph_origin(const ContentTrace &trace, int32_t glyph) {
+    const ShowOp &op = trace.ops[static_cast<size_t>(trace_glyph_op(trace, glyph))];
+    return mat_apply(op.text_to_user, trace.glyphs[static_cast<size_t>(glyph)].tx, op.rise);
 }

@@ -134,6 +134,10 @@ struct ContentTrace {
 // The index of the operation that shows glyph `glyph` of the trace.
 int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph);
 
+// Where glyph `glyph` stands, in the stream's user space: its origin on the
+// baseline, raised by the rise.
+Point trace_glyph_origin(const ContentTrace &trace, int32_t glyph);
+
 // The advance of glyph `glyph` of `op`, whose code is `code`, along its
 // baseline in its text space: glyph_advance in single precision, as the
 // interpreter computed it.

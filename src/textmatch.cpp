@@ -40,7 +40,6 @@ const char32_t *ligature_letters(char32_t c) {
 struct Builder {
     StreamText &out;
     bool owners = true;  // whether the owners of the characters are kept
-    bool pending_line = false;
 
     void own(CharOwner owner) {
         if (owners) owner_list_push(out.owners, owner);
