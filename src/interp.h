@@ -141,10 +141,20 @@ Point trace_glyph_origin(const ContentTrace &trace, int32_t glyph);
 // The advance of glyph `glyph` of `op`, whose code is `code`, along its
 // baseline in its text space: glyph_advance in single precision, as the
 // interpreter computed it.
+// Whether glyph `glyph`, whose code is `code`, is a code 32 of more than one byte.
+inline bool trace_glyph_multibyte_space(const ContentTrace &trace, int32_t glyph, uint32_t code) {
+    return code == 32 && !trace.multibyte_spaces.empty() &&
+           std::binary_search(trace.multibyte_spaces.begin(), trace.multibyte_spaces.end(), glyph);
+}
 inline float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_t glyph, uint32_t code) {
-    const bool multibyte = code == 32 && !trace.multibyte_spaces.empty() &&
-                           std::binary_search(trace.multibyte_spaces.begin(), trace.multibyte_spaces.end(), glyph);
-    return static_cast<float>(glyph_advance(op, code, multibyte ? 2 : 1));
+    return static_cast<float>(glyph_advance(op, code, trace_glyph_multibyte_space(trace, glyph, code) ? 2 : 1));
+}
+
+// The part of that advance that character and word spacing make: (Tc + Tw) * Th,
+// with Tw for a single-byte code 32 only.
+inline double trace_glyph_spacing(const ContentTrace &trace, const ShowOp &op, int32_t glyph, uint32_t code) {
+    const bool word = code == 32 && !trace_glyph_multibyte_space(trace, glyph, code);
+    return (op.char_spacing + (word ? op.word_spacing : 0)) * op.hscale;
 }
 
 // For walks over the glyphs in order: moves `op` on to the operation that

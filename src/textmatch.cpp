@@ -76,8 +76,15 @@ struct Builder {
 };
 
 // How glyph `h` of op `oh` stands after glyph `g` of op `og`, whose advance
-// is `g_adv`: 0 same word, 1 word break, 2 new line.
-int break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, const ShowOp &oh, const TraceGlyph &h) {
+// is `g_adv`, of which `g_spacing` is character and word spacing: 0 same
+// word, 1 word break, 2 new line. The gap is measured both from where the
+// pen stands after `g` and from where its drawn width ends, and a break
+// needs both to agree: groff sets a sentence's end with character spacing
+// and starts the next word's rest where the letter's width ends ("(.O) Tj
+// 15.97 0 Td (ptions) Tj" under 6.25 Tc reads "Options" to readers), and a
+// negative Tc narrows the pen's gaps as much as a TJ number widens them.
+int break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, double g_spacing, const ShowOp &oh,
+                  const TraceGlyph &h) {
     const double em = std::fabs(og.size) > 0 ? std::fabs(og.size) : 1.0;
     double dx = 0, dy = 0;
     const double end = static_cast<double>(g.tx) + g_adv;
@@ -91,8 +98,9 @@ int break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, const Show
         dx = q.x - end;
         dy = q.y - og.rise;
     }
-    if (std::fabs(dy) > kLineJump * em || dx < -kLineJump * em) return 2;
-    if (dx > kWordGap * em) return 1;
+    const double dx_drawn = dx + g_spacing;  // the gap from the end of the drawn width
+    if (std::fabs(dy) > kLineJump * em || std::max(dx, dx_drawn) < -kLineJump * em) return 2;
+    if (std::min(dx, dx_drawn) > kWordGap * em) return 1;
     return 0;
 }
 
@@ -345,8 +353,10 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
         trace_op_follow(trace, op_index, static_cast<int32_t>(i));
         const ShowOp &op = trace.ops[op_index];
         if (prev != nullptr) {
-            const float prev_adv = trace_glyph_adv(trace, *prev_op, static_cast<int32_t>(i - 1), prev->code);
-            const int brk = break_between(*prev_op, *prev, prev_adv, op, g);
+            const int32_t at = static_cast<int32_t>(i - 1);
+            const float prev_adv = trace_glyph_adv(trace, *prev_op, at, prev->code);
+            const double spacing = trace_glyph_spacing(trace, *prev_op, at, prev->code);
+            const int brk = break_between(*prev_op, *prev, prev_adv, spacing, op, g);
             if (brk > 0) b.separator(kNoOwner, brk == 2);
         }
         prev = &g;

@@ -156,7 +156,15 @@ TEST(TextMatching, KerningSplitsAndWordBreaks) {
                      // Ghostscript: character spacing around a split ("Ke" is 10.76)
                      "0 -20 Td -0.45 Tc (Ke) Tj 0 Tc 10.6 0 Td (ith) Tj "
                      // monospaced pdfTeX: a word space written as a TJ number
-                     "/F2 10 Tf 0 -20 Td [(Font) -600 (style)] TJ ET",
+                     "/F2 10 Tf 0 -20 Td [(Font) -600 (style)] TJ /F1 10 Tf "
+                     // Ghostscript from groff: a sentence's end set with character
+                     // spacing; the word goes on where the O's width ends, 6.249 back
+                     // from the pen ('.' 2.5 and 'O' 7.22 wide)
+                     "0 -20 Td 6.249 Tc (.O) Tj 0 Tc 15.9691 0 Td (ptions, if) Tj "
+                     // negative character spacing beside a TJ number that makes up for it
+                     "0 -20 Td -1 Tc [(Pro) -130 (vided)] TJ "
+                     // letter-spaced capitals
+                     "0 -20 Td 3 Tc (NOTICE) Tj 0 Tc ET",
                      "/Font << /F1 10 0 R /F2 11 0 R >>",
                      {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"),
                       object(11, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>")});
@@ -165,6 +173,12 @@ TEST(TextMatching, KerningSplitsAndWordBreaks) {
     EXPECT_EQ(search(page, "Keith").matches, 1);
     EXPECT_EQ(search(page, "fonts").matches, 0);
     EXPECT_EQ(search(page, "font style").matches, 1);
+    EXPECT_EQ(search(page, "Options, if").matches, 1);
+    EXPECT_EQ(search(page, "provided").matches, 1);
+    EXPECT_EQ(search(page, "notice").matches, 1);
+    // The lines still break where the text moves down a line.
+    EXPECT_EQ(search(page, "style .options").matches, 1);
+    EXPECT_EQ(search(page, "style.options").matches, 0);
 }
 
 TEST(TextMatching, LineBreaksAndHyphens) {
