@@ -81,15 +81,20 @@ def measure(argv, runs, inside=False):
     return {"median": statistics.median(times), "min": min(times), "max": max(times), "peak": max(peaks)}
 
 
-def pymupdf_available():
-    try:
-        subprocess.run([sys.executable, "-c", "import fitz; fitz.open()"], check=True,
-                       capture_output=True, timeout=60)
-        return True, ""
-    except (subprocess.CalledProcessError, subprocess.TimeoutExpired, OSError) as e:
-        reason = getattr(e, "stderr", b"") or b""
-        last = reason.decode("utf-8", "replace").strip().splitlines()[-1:] or [str(e)]
-        return False, last[0][:120]
+def pymupdf_python():
+    """A Python that imports PyMuPDF: this one, or Debian's, where python3-fitz
+    installs the module (a pyenv or venv Python does not see it)."""
+    why = "no Python here imports fitz"
+    for python in dict.fromkeys([sys.executable, "/usr/bin/python3"]):
+        try:
+            subprocess.run([python, "-c", "import fitz; fitz.open()"], check=True,
+                           capture_output=True, timeout=60)
+            return python, ""
+        except (subprocess.CalledProcessError, subprocess.TimeoutExpired, OSError) as e:
+            reason = getattr(e, "stderr", b"") or b""
+            last = reason.decode("utf-8", "replace").strip().splitlines()[-1:] or [str(e)]
+            why = last[0][:120]
+    return None, why
 
 
 def write_pdf(path, content, compress=True):
@@ -172,7 +177,8 @@ def main():
     for tool in (cli, bench, TIME):
         if not os.access(tool, os.X_OK):
             sys.exit(f"{tool} is missing: see Benchmarks in the README")
-    have_fitz, why = pymupdf_available()
+    fitz_python, why = pymupdf_python()
+    have_fitz = fitz_python is not None
 
     with tempfile.TemporaryDirectory(prefix="inkveil-compare-") as tmp:
         subprocess.run([bench, "--write-generated", tmp], check=True)
@@ -203,7 +209,7 @@ def main():
             out_size = os.path.getsize(out)
             r["qpdf"] = measure(["qpdf", path, out], runs)
             if have_fitz:
-                r["pymupdf"] = measure([sys.executable, script, "text", path, out, term], runs, inside=True)
+                r["pymupdf"] = measure([fitz_python, script, "text", path, out, term], runs, inside=True)
             results[name] = r
             bound = 2 * (size + out_size) / 2**20 + 32
             worst = max(r[c]["peak"] for c in ("text", "region", "count"))
