@@ -194,7 +194,7 @@ bool search_pattern_make(const char *text, SearchPattern &out) {
 }
 
 int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c) {
-    if (c == kLineSeparator) c = kSeparator;
+    if (is_separator(c)) c = kSeparator;
     const int column = search_column(c);
     if (column >= 0 && !set.dense.empty())
         return set.dense[static_cast<size_t>(node) * kDenseColumns + static_cast<size_t>(column)];
@@ -325,6 +325,45 @@ CharOwner owner_at(OwnerReader &r, int32_t c) {
     return r.owner;
 }
 
+namespace {
+
+// Puts the text of glyph `i` of `op`: its span's /ActualText where it opens
+// one, else what its font says the code reads.
+void put_glyph_text(Builder &b, const ContentTrace &trace, const ShowOp &op, int32_t i,
+                    const std::vector<int32_t> &actual, std::u32string &scratch) {
+    const TraceGlyph &g = trace.glyphs[static_cast<size_t>(i)];
+    const int32_t s = actual.empty() ? -1 : actual[static_cast<size_t>(i)];
+    if (s >= 0) {
+        const MarkedSpan &span = trace.spans[static_cast<size_t>(s)];
+        if (i == span.first_glyph || (i > 0 && actual[static_cast<size_t>(i - 1)] != s))
+            for (const char32_t c : span.actual_text) b.put(c, span_owner(s));
+        return;
+    }
+    const Font *font = op.font;
+    const CharOwner owner = i;
+    if (font != nullptr && font->kind != FontKind::kType0 && !font->has_to_unicode && g.code < 256) {
+        // A simple font's text per code, read in place.
+        const uint32_t from = font->simple_text_at[g.code], to = font->simple_text_at[g.code + 1];
+        if (from == to) b.put(kUnknownChar, owner);
+        for (uint32_t k = from; k < to; ++k) b.put(font->simple_text[k], owner);
+        return;
+    }
+    if (font != nullptr && font->unreadable) {
+        ++b.out.unreadable_glyphs;
+        if (b.out.unreadable_font == nullptr) b.out.unreadable_font = font;
+        b.put(kUnknownChar, owner);
+        return;
+    }
+    scratch.clear();
+    if (font == nullptr || !font_text(*font, g.code, scratch)) {
+        b.put(kUnknownChar, owner);
+        return;
+    }
+    for (const char32_t c : scratch) b.put(c, owner);
+}
+
+}  // namespace
+
 void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_owners) {
     out = StreamText{};
     Builder b{out, with_owners};
@@ -347,48 +386,49 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
     std::u32string scratch;
     const TraceGlyph *prev = nullptr;
     const ShowOp *prev_op = nullptr;
+    float prev_adv = 0;
+    double prev_spacing = 0;
+    // The last glyph that put more than white space, and the separator that
+    // the white glyphs since then put (or -1).
+    const TraceGlyph *ink = nullptr;
+    const ShowOp *ink_op = nullptr;
+    float ink_adv = 0;
+    double ink_spacing = 0;
+    int64_t white_separator = -1;
     size_t op_index = 0;
     for (size_t i = 0; i < n; ++i) {
         const TraceGlyph &g = trace.glyphs[i];
         trace_op_follow(trace, op_index, static_cast<int32_t>(i));
         const ShowOp &op = trace.ops[op_index];
         if (prev != nullptr) {
-            const int32_t at = static_cast<int32_t>(i - 1);
-            const float prev_adv = trace_glyph_adv(trace, *prev_op, at, prev->code);
-            const double spacing = trace_glyph_spacing(trace, *prev_op, at, prev->code);
-            const int brk = break_between(*prev_op, *prev, prev_adv, spacing, op, g);
+            const int brk = break_between(*prev_op, *prev, prev_adv, prev_spacing, op, g);
             if (brk > 0) b.separator(kNoOwner, brk == 2);
         }
+        const size_t before = out.chars.size();
+        put_glyph_text(b, trace, op, static_cast<int32_t>(i), actual, scratch);
+        const auto at = static_cast<int32_t>(i);
         prev = &g;
         prev_op = &op;
-        const int32_t s = actual.empty() ? -1 : actual[i];
-        if (s >= 0) {
-            const MarkedSpan &span = trace.spans[static_cast<size_t>(s)];
-            if (static_cast<int32_t>(i) == span.first_glyph || (i > 0 && actual[i - 1] != s))
-                for (const char32_t c : span.actual_text) b.put(c, span_owner(s));
+        prev_adv = trace_glyph_adv(trace, op, at, g.code);
+        prev_spacing = trace_glyph_spacing(trace, op, at, g.code);
+        const bool white = out.chars.size() == before ||
+                           (out.chars.size() == before + 1 && is_separator(out.chars.back()));
+        if (white) {
+            if (ink != nullptr && !out.chars.empty() && is_separator(out.chars.back()))
+                white_separator = static_cast<int64_t>(out.chars.size()) - 1;
             continue;
         }
-        const Font *font = op.font;
-        const CharOwner owner = static_cast<int32_t>(i);
-        if (font != nullptr && font->kind != FontKind::kType0 && !font->has_to_unicode && g.code < 256) {
-            // A simple font's text per code, read in place.
-            const uint32_t from = font->simple_text_at[g.code], to = font->simple_text_at[g.code + 1];
-            if (from == to) b.put(kUnknownChar, owner);
-            for (uint32_t k = from; k < to; ++k) b.put(font->simple_text[k], owner);
-            continue;
-        }
-        scratch.clear();
-        if (font != nullptr && font->unreadable) {
-            ++out.unreadable_glyphs;
-            if (out.unreadable_font == nullptr) out.unreadable_font = font;
-            b.put(kUnknownChar, owner);
-            continue;
-        }
-        if (font == nullptr || !font_text(*font, g.code, scratch)) {
-            b.put(kUnknownChar, owner);
-            continue;
-        }
-        for (const char32_t c : scratch) b.put(c, owner);
+        // Readers that place words by where their letters stand see no
+        // space where a space glyph takes (about) no room: such a separator
+        // is soft.
+        if (white_separator >= 0 && out.chars[static_cast<size_t>(white_separator)] == kSeparator &&
+            break_between(*ink_op, *ink, ink_adv, ink_spacing, op, g) == 0)
+            out.chars[static_cast<size_t>(white_separator)] = kSoftSeparator;
+        white_separator = -1;
+        ink = &g;
+        ink_op = &op;
+        ink_adv = prev_adv;
+        ink_spacing = prev_spacing;
     }
     // Spans with /ActualText around no glyph at all still carry text.
     for (size_t s = 0; s < trace.spans.size(); ++s) {
@@ -402,14 +442,18 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
 void find_matches(const StreamText &text, const SearchSet &set, std::vector<TextMatch> &out) {
     out.clear();
     run_automaton(text.chars, nullptr, set, out);
-    // A word broken over two lines by a hyphen: the hyphen and the line break
-    // are passed over, unless an occurrence of the same term was found there.
+    // Read once more with the text joined: a word broken over two lines by a
+    // hyphen (the hyphen and the line break are passed over), and words a
+    // narrow space parts. What this reading finds is kept unless an
+    // occurrence of the same term was found there already.
     std::vector<uint8_t> skip;
-    for (size_t i = 0; i + 1 < text.chars.size(); ++i) {
-        if (is_hyphen(text.chars[i]) && text.chars[i + 1] == kLineSeparator) {
-            if (skip.empty()) skip.assign(text.chars.size(), 0);
-            skip[i] = skip[i + 1] = 1;
-        }
+    for (size_t i = 0; i < text.chars.size(); ++i) {
+        const bool hyphen = i + 1 < text.chars.size() && is_hyphen(text.chars[i]) &&
+                            text.chars[i + 1] == kLineSeparator;
+        if (!hyphen && text.chars[i] != kSoftSeparator) continue;
+        if (skip.empty()) skip.assign(text.chars.size(), 0);
+        skip[i] = 1;
+        if (hyphen) skip[i + 1] = 1;
     }
     if (!skip.empty()) {
         std::vector<TextMatch> joined;

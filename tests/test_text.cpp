@@ -164,7 +164,11 @@ TEST(TextMatching, KerningSplitsAndWordBreaks) {
                      // negative character spacing beside a TJ number that makes up for it
                      "0 -20 Td -1 Tc [(Pro) -130 (vided)] TJ "
                      // letter-spaced capitals
-                     "0 -20 Td 3 Tc (NOTICE) Tj 0 Tc ET",
+                     "0 -20 Td 3 Tc (NOTICE) Tj 0 Tc "
+                     // Ghostscript from groff: a space glyph word spacing makes 0.05 wide
+                     "0 -20 Td -0.2 Tc -2.25 Tw (hav e) Tj 0 Tc 0 Tw 20 0 Td (any) Tj "
+                     // cairo: a space glyph that a TJ number takes back (0.05 left)
+                     "0 -20 Td [(is)20( )245(sue)] TJ ET",
                      "/Font << /F1 10 0 R /F2 11 0 R >>",
                      {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"),
                       object(11, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>")});
@@ -176,6 +180,11 @@ TEST(TextMatching, KerningSplitsAndWordBreaks) {
     EXPECT_EQ(search(page, "Options, if").matches, 1);
     EXPECT_EQ(search(page, "provided").matches, 1);
     EXPECT_EQ(search(page, "notice").matches, 1);
+    // A space too narrow to part words: read both as a space and as nothing.
+    EXPECT_EQ(search(page, "have any").matches, 1);
+    EXPECT_EQ(search(page, "hav e").matches, 1);
+    EXPECT_EQ(search(page, "have", WalkMode::kCount).matches, 1);
+    EXPECT_EQ(search(page, "issue").matches, 1);
     // The lines still break where the text moves down a line.
     EXPECT_EQ(search(page, "style .options").matches, 1);
     EXPECT_EQ(search(page, "style.options").matches, 0);
