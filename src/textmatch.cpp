@@ -123,40 +123,99 @@ int32_t next_node(const SearchSet &set, int32_t node, char32_t c) {
     }
 }
 
-// Runs the automaton over the text and reports every term's occurrences,
-// leftmost first and never overlapping within a term. `skip` marks
-// characters that the walk passes over (they belong to the occurrence around
-// them).
-void run_automaton(const std::u32string &text, const std::vector<uint8_t> *skip, const SearchSet &set,
-                   std::vector<TextMatch> &out) {
+// The length of the longest term, in characters.
+size_t longest_term(const SearchSet &set) {
+    size_t longest = 1;
+    for (const SearchPattern &p : set.patterns) longest = std::max(longest, p.chars.size());
+    return longest;
+}
+
+// Runs the automaton over text[from, to) and reports every term's
+// occurrences, leftmost first and never overlapping within a term. With
+// `skips` (characters in order that the walk passes over: they belong to the
+// occurrence around them), only occurrences that take one in are reported;
+// the others are the plain reading's.
+void run_automaton(const std::u32string &text, size_t from, size_t to, const std::vector<int32_t> *skips,
+                   const SearchSet &set, std::vector<TextMatch> &out) {
     if (set.nodes.empty()) return;
     std::vector<int32_t> last_end(set.patterns.size(), -1);
     // The text indices of the last characters not passed over, as many as
     // the longest term has: where an occurrence that ends here starts.
-    size_t longest = 1;
-    for (const SearchPattern &p : set.patterns) longest = std::max(longest, p.chars.size());
+    const size_t longest = longest_term(set);
     size_t ring_size = 1;
     while (ring_size < longest) ring_size *= 2;
     std::vector<int32_t> taken(ring_size);
     const size_t mask = ring_size - 1;
     size_t count = 0;
     int32_t node = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (skip != nullptr && (*skip)[i]) continue;
+    auto skip_at = [skips](int32_t at) {
+        return static_cast<size_t>(std::lower_bound(skips->begin(), skips->end(), at) - skips->begin());
+    };
+    size_t next_skip = skips != nullptr ? skip_at(static_cast<int32_t>(from)) : 0;
+    for (size_t i = from; i < to; ++i) {
+        if (skips != nullptr && next_skip < skips->size() && static_cast<size_t>((*skips)[next_skip]) == i) {
+            ++next_skip;
+            continue;
+        }
         taken[count++ & mask] = static_cast<int32_t>(i);
         node = search_set_next(set, node, text[i]);
         for (int32_t at = set.nodes[static_cast<size_t>(node)].out >= 0 ? node : set.nodes[static_cast<size_t>(node)].report;
              at >= 0; at = set.nodes[static_cast<size_t>(at)].report) {
             const int32_t depth = set.nodes[static_cast<size_t>(at)].depth;
             const int32_t first = taken[(count - static_cast<size_t>(depth)) & mask];
+            const auto end = static_cast<int32_t>(i + 1);
+            if (skips != nullptr) {
+                const size_t k = skip_at(first);
+                if (k == skips->size() || (*skips)[k] >= end) continue;  // a plain occurrence
+            }
             for (int32_t o = set.nodes[static_cast<size_t>(at)].out; o >= 0; o = set.outs[static_cast<size_t>(o)].next) {
                 const int32_t term = set.outs[static_cast<size_t>(o)].term;
                 if (first < last_end[static_cast<size_t>(term)]) continue;
-                last_end[static_cast<size_t>(term)] = static_cast<int32_t>(i + 1);
-                out.push_back({first, static_cast<int32_t>(i + 1), term});
+                last_end[static_cast<size_t>(term)] = end;
+                out.push_back({first, end, term});
             }
         }
     }
+}
+
+// The stretches [first, second) of a text of `n` characters that a reading
+// passing over `skips` must read: around each passed-over character, as many
+// characters not passed over on either side as the longest term has, since
+// an occurrence that takes it in holds no more. Linear in the skips.
+std::vector<std::pair<size_t, size_t>> skip_windows(const std::vector<int32_t> &skips, size_t n, size_t longest) {
+    std::vector<std::pair<size_t, size_t>> windows;
+    size_t end = 0;    // the last window's end
+    size_t after = 0;  // the first skip at or past `end`
+    for (size_t k = 0; k < skips.size(); ++k) {
+        const auto at = static_cast<size_t>(skips[k]);
+        size_t need = longest;
+        if (windows.empty() || at >= end) {
+            // No skip lies between the last window and this one: the
+            // characters before it are plain.
+            const size_t first = at >= longest ? at - longest : 0;
+            if (windows.empty() || first > end) windows.emplace_back(first, 0);
+            end = at + 1;
+            after = k + 1;
+        } else {
+            // Inside the last window: what lies after it up to the end counts.
+            const size_t plain = (end - at - 1) - (after - k - 1);
+            if (plain >= longest) continue;
+            need = longest - plain;
+        }
+        while (need > 0 && end < n) {
+            const size_t next = after < skips.size() ? static_cast<size_t>(skips[after]) : n;
+            if (next - end >= need) {
+                end += need;
+                need = 0;
+            } else {
+                need -= next - end;
+                end = next + 1;
+                ++after;
+            }
+        }
+        windows.back().second = std::min(end, n);
+    }
+    return windows;
 }
 
 bool by_start(const TextMatch &a, const TextMatch &b) {
@@ -441,37 +500,28 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
 
 void find_matches(const StreamText &text, const SearchSet &set, std::vector<TextMatch> &out) {
     out.clear();
-    run_automaton(text.chars, nullptr, set, out);
+    const std::u32string &chars = text.chars;
+    run_automaton(chars, 0, chars.size(), nullptr, set, out);
     // Read once more with the text joined: a word broken over two lines by a
     // hyphen (the hyphen and the line break are passed over), and words a
-    // narrow space parts. What this reading finds is kept unless an
-    // occurrence of the same term was found there already.
-    std::vector<uint8_t> skip;
-    for (size_t i = 0; i < text.chars.size(); ++i) {
-        const bool hyphen = i + 1 < text.chars.size() && is_hyphen(text.chars[i]) &&
-                            text.chars[i + 1] == kLineSeparator;
-        if (!hyphen && text.chars[i] != kSoftSeparator) continue;
-        if (skip.empty()) skip.assign(text.chars.size(), 0);
-        skip[i] = 1;
-        if (hyphen) skip[i + 1] = 1;
-    }
-    if (!skip.empty()) {
-        std::vector<TextMatch> joined;
-        run_automaton(text.chars, &skip, set, joined);
-        std::vector<std::vector<TextMatch>> by_term(set.patterns.size());
-        for (const TextMatch &m : out) by_term[static_cast<size_t>(m.term)].push_back(m);
-        for (const TextMatch &m : joined) {
-            const std::vector<TextMatch> &mine = by_term[static_cast<size_t>(m.term)];
-            // The first occurrence of the term that ends after this one starts.
-            auto it = std::upper_bound(mine.begin(), mine.end(), m.first,
-                                       [](int32_t first, const TextMatch &o) { return first < o.end; });
-            if (it == mine.end() || it->first >= m.end) out.push_back(m);
+    // narrow space parts. Only the stretches around them need reading, and
+    // only the occurrences that take one in are new.
+    std::vector<int32_t> skips;
+    for (size_t i = 0; i < chars.size(); ++i) {
+        if (chars[i] == kSoftSeparator) {
+            skips.push_back(static_cast<int32_t>(i));
+        } else if (i + 1 < chars.size() && is_hyphen(chars[i]) && chars[i + 1] == kLineSeparator) {
+            skips.push_back(static_cast<int32_t>(i));
+            skips.push_back(static_cast<int32_t>(i + 1));
         }
     }
+    for (const auto &[from, to] : skip_windows(skips, chars.size(), longest_term(set)))
+        run_automaton(chars, from, to, &skips, set, out);
     std::sort(out.begin(), out.end(), by_start);
 }
 
 void find_in_string(const std::u32string &text, const SearchSet &set, std::vector<TextMatch> &out) {
     out.clear();
-    run_automaton(fold_text(text), nullptr, set, out);
+    const std::u32string folded = fold_text(text);
+    run_automaton(folded, 0, folded.size(), nullptr, set, out);
 }

@@ -3,6 +3,7 @@
 // line breaks, and blanked with a code that keeps the font and the layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -293,6 +294,75 @@ TEST(TextMatching, ManyTermsInOnePass) {
     EXPECT_EQ(r.walk.term_matches, (std::vector<int64_t>{2, 2, 1, 2, 0, 2}));
     EXPECT_EQ(r.walk.matches, 9);
     EXPECT_EQ(extracted_text(page, r.pages[0]), "met and ");
+}
+
+TEST(TextMatching, EveryOccurrenceInEitherReadingIsTaken) {
+    // Random texts of a few letters, hyphens and the three kinds of breaks:
+    // every occurrence of a term, in the text as it stands and in the text
+    // read with its soft breaks and line-end hyphens passed over, must
+    // overlap a reported match of that term; every match is an occurrence.
+    const std::vector<std::string> terms = {"ab", "a b", "aba", "b-a", "abab", "ab ba"};
+    SearchSet set;
+    std::vector<std::u32string> patterns;
+    for (const std::string &t : terms) {
+        search_set_add(set, t.c_str());
+        SearchPattern p;
+        ASSERT_TRUE(search_pattern_make(t.c_str(), p));
+        patterns.push_back(p.chars);
+    }
+    search_set_build(set);
+    const char32_t alphabet[] = {'a', 'b', 'a', 'b', '-', kSeparator, kLineSeparator, kSoftSeparator};
+    uint32_t seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int round = 0; round < 400; ++round) {
+        StreamText text;
+        const size_t length = 1 + next() % (round < 300 ? 40 : 400);
+        for (size_t i = 0; i < length; ++i) text.chars += alphabet[next() % std::size(alphabet)];
+        std::vector<TextMatch> found;
+        find_matches(text, set, found);
+        const std::u32string &c = text.chars;
+        // Both readings, each as the text indices it reads.
+        std::vector<int32_t> plain(c.size()), joined;
+        for (size_t i = 0; i < c.size(); ++i) {
+            plain[i] = static_cast<int32_t>(i);
+            const bool line_end_hyphen = (c[i] == '-' && i + 1 < c.size() && c[i + 1] == kLineSeparator) ||
+                                         (c[i] == kLineSeparator && i > 0 && c[i - 1] == '-');
+            if (c[i] != kSoftSeparator && !line_end_hyphen) joined.push_back(static_cast<int32_t>(i));
+        }
+        auto same = [](char32_t a, char32_t b) { return (is_separator(a) && b == kSeparator) || a == b; };
+        for (const std::vector<int32_t> *reading : {&plain, &joined}) {
+            for (size_t t = 0; t < patterns.size(); ++t) {
+                const std::u32string &p = patterns[t];
+                for (size_t at = 0; at + p.size() <= reading->size(); ++at) {
+                    bool occurs = true;
+                    for (size_t k = 0; k < p.size() && occurs; ++k)
+                        occurs = same(c[static_cast<size_t>((*reading)[at + k])], p[k]);
+                    if (!occurs) continue;
+                    const int32_t first = (*reading)[at], end = (*reading)[at + p.size() - 1] + 1;
+                    const bool taken = std::any_of(found.begin(), found.end(), [&](const TextMatch &m) {
+                        return m.term == static_cast<int32_t>(t) && m.first < end && first < m.end;
+                    });
+                    ASSERT_TRUE(taken) << "round " << round << ": term " << t << " at " << first << "-" << end;
+                }
+            }
+        }
+        for (const TextMatch &m : found) {
+            // The characters a reading takes from the match's range spell its term.
+            const std::u32string &p = patterns[static_cast<size_t>(m.term)];
+            bool spelled = false;
+            for (const std::vector<int32_t> *reading : {&plain, &joined}) {
+                const auto from = std::lower_bound(reading->begin(), reading->end(), m.first);
+                const auto to = std::lower_bound(reading->begin(), reading->end(), m.end);
+                if (static_cast<size_t>(to - from) != p.size() || *from != m.first || *(to - 1) != m.end - 1) continue;
+                spelled = std::equal(from, to, p.begin(), [&](int32_t i, char32_t pc) {
+                    return same(c[static_cast<size_t>(i)], pc);
+                });
+                if (spelled) break;
+            }
+            ASSERT_TRUE(spelled) << "round " << round << ": match " << m.first << "-" << m.end;
+        }
+        for (size_t i = 1; i < found.size(); ++i) ASSERT_LE(found[i - 1].first, found[i].first);
+    }
 }
 
 TEST(TextVerification, ReadsRewrittenStreamsThroughTheirFonts) {
