@@ -5,15 +5,18 @@
 
 BUILD_DIR is a release build holding the `inkveil` program and the
 `inkveil_bench` target (default build/release). For the real-producer files
-the tests carry, the generated 1,000 / 2,000 / 4,000-page files and three
-hostile shapes (one 100 MiB content stream, a 2 MB string, 100,000 matches in
-one string), it prints the CPU time (median, min and max of N runs, each in a
-process of its own, user + system) and the peak resident memory of
-`inkveil text`, `inkveil region` and `inkveil count`, of `qpdf in out`, and of
-PyMuPDF's search, redact and save where its Python module loads. Then the
-ratios the targets speak of, the scaling from 2,000 to 4,000 pages, and the
-inflate throughput against zlib's inflate() without checksum (from
-inkveil_bench).
+the tests carry, large real files made here from the system's manual pages
+(groff through Ghostscript, the same pages through cairo, and both joined, where
+groff, gs, pdftocairo and qpdf are installed), the generated 1,000 / 2,000 /
+4,000-page files and three hostile shapes (one 100 MiB content stream, a 2 MB
+string, 100,000 matches in one string), it prints the CPU time (median, min and
+max of N runs, each in a process of its own, user + system) and the peak
+resident memory of `inkveil text`, `inkveil region` and `inkveil count`, of
+`qpdf in out`, of PyMuPDF's search, redact and save where its Python module
+loads and runs, and of the same work in MuPDF's own scripting (`mutool run`,
+the library under PyMuPDF) where mutool is installed. Then the ratios the
+targets speak of, the scaling from 2,000 to 4,000 pages, and the inflate
+throughput against zlib's inflate() without checksum (from inkveil_bench).
 """
 import argparse
 import glob
@@ -49,6 +52,60 @@ print(time.process_time() - start, found)
 """
 
 
+# The same search, redaction and save in MuPDF's JavaScript, run by `mutool run`.
+MUTOOL_SCRIPT = r"""
+var src = scriptArgs[0], dst = scriptArgs[1], term = scriptArgs[2];
+var doc = new Document(src);
+var found = 0;
+for (var i = 0; i < doc.countPages(); i++) {
+  var page = doc.loadPage(i);
+  var hits = page.search(term);
+  found += hits.length;
+  if (hits.length == 0) continue;
+  for (var k = 0; k < hits.length; k++) {
+    var annot = page.createAnnotation("Redact");
+    annot.setQuadPoints(hits[k]);
+    annot.update();
+  }
+  page.applyRedactions(true, 2);
+}
+doc.save(dst, "garbage=1,compress");
+print(found);
+"""
+
+# Manual pages joined into one large real file: groff's PostScript through
+# Ghostscript's PDF writer, as distributions print their manuals.
+MANUAL_PAGES = ["bash", "git-config", "curl", "gpg", "java", "tmux", "x86_64-linux-gnu-ld.bfd"]
+
+
+def real_large_files(tmp):
+    """Large files from real producers, made here where the tools are
+    installed: [(path, search text)] and a note on what is missing."""
+    tools = ["groff", "gs", "pdftocairo", "qpdf"]
+    missing = [t for t in tools if subprocess.run(["which", t], capture_output=True).returncode != 0]
+    pages = [p for p in (os.path.join("/usr/share/man/man1", f"{n}.1.gz") for n in MANUAL_PAGES)
+             if os.path.exists(p)]
+    if missing or len(pages) < 3:
+        return [], f"real large files not made (missing: {', '.join(missing) or 'manual pages'})"
+    ps = []
+    for i, page in enumerate(pages):
+        path = os.path.join(tmp, f"man{i}.ps")
+        with open(page, "rb") as f:
+            source = zlib.decompress(f.read(), 16 + zlib.MAX_WBITS)
+        with open(path, "wb") as out:
+            subprocess.run(["groff", "-man", "-Tps"], input=source, stdout=out, stderr=subprocess.DEVNULL,
+                           check=True)
+        ps.append(path)
+    groff = os.path.join(tmp, "groff_gs_manual.pdf")
+    subprocess.run(["gs", "-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=pdfwrite", f"-sOutputFile={groff}"]
+                   + ps, check=True)
+    cairo = os.path.join(tmp, "cairo_manual.pdf")
+    subprocess.run(["pdftocairo", "-pdf", groff, cairo], check=True)
+    joined = os.path.join(tmp, "joined_manuals.pdf")
+    subprocess.run(["qpdf", "--empty", "--pages", groff, cairo, groff, "--", joined], check=True)
+    return [(groff, "option"), (cairo, "option"), (joined, "option")], ""
+
+
 def run_once(argv):
     """CPU seconds (user + system) and peak resident MiB of one process.
 
@@ -66,6 +123,14 @@ def run_once(argv):
             raise RuntimeError(f"{' '.join(argv[:3])}... failed: {err.read().decode('utf-8', 'replace').strip()[:300]}")
         peak_kib = figures.read().split()[-1]
         return usage.ru_utime + usage.ru_stime, int(peak_kib) / 1024.0, out.read().decode("utf-8", "replace")
+
+
+def measure_or_none(argv, runs, inside=False):
+    """measure(), or None where the tool fails on the file."""
+    try:
+        return measure(argv, runs, inside)
+    except RuntimeError:
+        return None
 
 
 def measure(argv, runs, inside=False):
@@ -150,7 +215,19 @@ def page_count(path):
 
 
 def fmt(m):
+    """One figure: '-' where the tool was not run on the file, 'failed' where it failed."""
+    if m == "not run":
+        return f"{'-':>31}"
+    if m is None:
+        return f"{'failed':>31}"
     return f"{m['median']:9.1f} [{m['min']:.1f}-{m['max']:.1f}] {m['peak']:7.1f}"
+
+
+def ratio(a, b):
+    """a's median over b's, or '-' where either did not run."""
+    if not isinstance(a, dict) or not isinstance(b, dict):
+        return f"{'-':>9}"
+    return f"{a['median'] / max(b['median'], 1e-9):9.2f}"
 
 
 def inflate_figures(bench):
@@ -179,22 +256,33 @@ def main():
             sys.exit(f"{tool} is missing: see Benchmarks in the README")
     fitz_python, why = pymupdf_python()
     have_fitz = fitz_python is not None
+    have_mutool = subprocess.run(["which", "mutool"], capture_output=True).returncode == 0
 
     with tempfile.TemporaryDirectory(prefix="inkveil-compare-") as tmp:
         subprocess.run([bench, "--write-generated", tmp], check=True)
         files = [(p, "Logistics") for p in sorted(glob.glob(os.path.join(ROOT, "tests/fixtures/producers/*.pdf")))]
+        real, real_note = real_large_files(tmp)
+        files += real
         files += [(os.path.join(tmp, f"producer_like_{n}.pdf"), "quarterly") for n in (1000, 2000, 4000)]
         hostile = [] if args.no_hostile else hostile_files(tmp)
         out = os.path.join(tmp, "out.pdf")
         script = os.path.join(tmp, "pymupdf_redact.py")
         with open(script, "w") as f:
             f.write(PYMUPDF_SCRIPT)
+        js = os.path.join(tmp, "mupdf_redact.js")
+        with open(js, "w") as f:
+            f.write(MUTOOL_SCRIPT)
 
         print(f"CPU ms: median [min-max] of {args.runs} runs, then peak MiB; "
-              f"PyMuPDF: {'CPU inside the script' if have_fitz else 'not measured (' + why + ')'}")
+              f"PyMuPDF: {'CPU inside the script' if have_fitz else 'not measured (' + why + ')'}; "
+              f"mutool: {'CPU of the process' if have_mutool else 'not installed'}")
+        if real_note:
+            print(real_note)
         head = f"{'file':28} {'pages':>5} {'MiB':>6}"
-        cols = ["text", "region", "count", "qpdf"] + (["pymupdf"] if have_fitz else [])
-        print(head + "".join(f" | {c:>31}" for c in cols) + " | text/qpdf pymupdf/text mem-bound")
+        cols = ["text", "region", "count", "qpdf"] + (["pymupdf"] if have_fitz else []) + \
+            (["mutool"] if have_mutool else [])
+        print(head + "".join(f" | {c:>31}" for c in cols) +
+              " | text/qpdf pymupdf/text mutool/text mem-bound")
         results = {}
         for path, term in files + hostile:
             runs = args.runs if (path, term) not in hostile else 1
@@ -208,17 +296,20 @@ def main():
             run_once([cli, "text", path, out, term])
             out_size = os.path.getsize(out)
             r["qpdf"] = measure(["qpdf", path, out], runs)
-            if have_fitz:
-                r["pymupdf"] = measure([fitz_python, script, "text", path, out, term], runs, inside=True)
+            # The hostile shapes are there for inkveil's memory bound: the
+            # other tools take minutes on a million matches in one page.
+            others = (path, term) not in hostile
+            if have_fitz and others:
+                r["pymupdf"] = measure_or_none([fitz_python, script, "text", path, out, term], runs, inside=True)
+            if have_mutool and others:
+                r["mutool"] = measure_or_none(["mutool", "run", js, path, out, term], runs)
             results[name] = r
             bound = 2 * (size + out_size) / 2**20 + 32
             worst = max(r[c]["peak"] for c in ("text", "region", "count"))
-            ratio_q = r["text"]["median"] / max(r["qpdf"]["median"], 1e-9)
-            ratio_p = (f"{r['pymupdf']['median'] / max(r['text']['median'], 1e-9):12.2f}" if have_fitz
-                       else f"{'-':>12}")
             print(f"{name[:28]:28} {page_count(path):5d} {size / 2**20:6.1f}" +
-                  "".join(f" | {fmt(r[c])}" for c in cols) +
-                  f" | {ratio_q:9.2f} {ratio_p} {worst:.0f}/{bound:.0f} {'ok' if worst <= bound else 'OVER'}")
+                  "".join(f" | {fmt(r.get(c, 'not run'))}" for c in cols) +
+                  f" | {ratio(r['text'], r['qpdf'])} {ratio(r.get('pymupdf'), r['text']):>12}"
+                  f" {ratio(r.get('mutool'), r['text']):>11} {worst:.0f}/{bound:.0f} {'ok' if worst <= bound else 'OVER'}")
 
         print("\nscaling, 4,000 pages over 2,000 pages (median CPU):")
         a, b = results["producer_like_4000.pdf"], results["producer_like_2000.pdf"]
