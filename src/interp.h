@@ -153,6 +153,7 @@ inline float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_
 // The part of that advance that character and word spacing make: (Tc + Tw) * Th,
 // with Tw for a single-byte code 32 only.
 inline double trace_glyph_spacing(const ContentTrace &trace, const ShowOp &op, int32_t glyph, uint32_t code) {
+    if (op.char_spacing == 0 && op.word_spacing == 0) return 0;  // most text
     const bool word = code == 32 && !trace_glyph_multibyte_space(trace, glyph, code);
     return (op.char_spacing + (word ? op.word_spacing : 0)) * op.hscale;
 }

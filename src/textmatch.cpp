@@ -9,11 +9,25 @@
 
 namespace {
 
-// A gap wider than this many em between two glyphs of a line is a word break
-// (readers use 0.1 to 0.15 em; this is what pdftotext's output on real files
-// matches). A jump back or a baseline move of more than half an em is a new line.
-constexpr double kWordGap = 0.12;
+// A gap between two glyphs of a line wider than the high mark is a word
+// break to every reader, one narrower than the low mark to none; readers
+// place their cut between (pdftotext's output on real files matches 0.12 em,
+// MuPDF's about 0.14), so a gap there is a soft break. A jump back or a
+// baseline move of more than half an em is a new line.
+constexpr double kWordGapLow = 0.10;
+constexpr double kWordGapHigh = 0.15;
 constexpr double kLineJump = 0.5;
+
+// What stands between two glyphs, weakest first: a run of breaks and white
+// space is one break, the strongest of them.
+enum class Break { kNone, kSoft, kWord, kLine };
+
+char32_t break_char(Break b) {
+    return b == Break::kLine ? kLineSeparator : b == Break::kWord ? kSeparator : kSoftSeparator;
+}
+Break break_of_char(char32_t c) {
+    return c == kLineSeparator ? Break::kLine : c == kSeparator ? Break::kWord : Break::kSoft;
+}
 
 bool is_white(char32_t c) {
     return c == 0x20 || (c >= 0x09 && c <= 0x0D) || c == 0xA0 || c == 0x85 ||
@@ -27,7 +41,11 @@ bool is_invisible(char32_t c) {
     return c == 0x200B || c == 0x200C || c == 0x200D || c == 0x2060 || c == 0xFEFF;
 }
 
-bool is_hyphen(char32_t c) { return c == '-' || c == 0xAD || c == 0x2010 || c == 0x2011; }
+// A soft hyphen shows only where a line breaks: inside a line (an
+// /ActualText of U+00AD around a glyph that draws nothing) the word goes on.
+constexpr char32_t kSoftHyphen = 0xAD;
+
+bool is_hyphen(char32_t c) { return c == '-' || c == kSoftHyphen || c == 0x2010 || c == 0x2011; }
 
 // The letters a ligature character stands for (U+FB00 to U+FB06), or nullptr.
 const char32_t *ligature_letters(char32_t c) {
@@ -45,13 +63,13 @@ struct Builder {
         if (owners) owner_list_push(out.owners, owner);
     }
 
-    void separator(CharOwner owner, bool line) {
+    void separator(CharOwner owner, Break kind) {
         if (!out.chars.empty() && is_separator(out.chars.back())) {
-            if (line) out.chars.back() = kLineSeparator;
+            if (kind > break_of_char(out.chars.back())) out.chars.back() = break_char(kind);
             return;
         }
         if (out.chars.empty()) return;  // nothing to separate yet
-        out.chars.push_back(line ? kLineSeparator : kSeparator);
+        out.chars.push_back(break_char(kind));
         own(owner);
     }
     void put(char32_t c, CharOwner owner) {
@@ -61,7 +79,7 @@ struct Builder {
             return;
         }
         if (is_white(c)) {
-            separator(owner, c == '\n' || c == '\r' || c == 0x2028 || c == 0x2029);
+            separator(owner, c == '\n' || c == '\r' || c == 0x2028 || c == 0x2029 ? Break::kLine : Break::kWord);
             return;
         }
         if (is_invisible(c)) return;
@@ -75,33 +93,42 @@ struct Builder {
     }
 };
 
-// How glyph `h` of op `oh` stands after glyph `g` of op `og`, whose advance
-// is `g_adv`, of which `g_spacing` is character and word spacing: 0 same
-// word, 1 word break, 2 new line. The gap is measured both from where the
-// pen stands after `g` and from where its drawn width ends, and a break
-// needs both to agree: groff sets a sentence's end with character spacing
-// and starts the next word's rest where the letter's width ends ("(.O) Tj
-// 15.97 0 Td (ptions) Tj" under 6.25 Tc reads "Options" to readers), and a
-// negative Tc narrows the pen's gaps as much as a TJ number widens them.
-int break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, double g_spacing, const ShowOp &oh,
-                  const TraceGlyph &h) {
+// The break a gap makes: `dx` along the baseline from where the pen stands
+// after the glyph before, `dy` across it, `spacing` the character and word
+// spacing in that pen move. Readers measure the gap from where the glyph's
+// drawn width ends, some from the pen: groff sets a sentence's end with
+// character spacing and starts the next word's rest where the letter's
+// width ends ("(.O) Tj 15.97 0 Td (ptions) Tj" under 6.25 Tc reads "Options"),
+// and sets word gaps with character spacing alone ("3.73 Tc (sd) Tj" reads
+// "s d"). Where the two measures, or the readers' cuts, disagree, the break
+// is soft: the search takes it both ways.
+inline Break break_of_gap(double dx, double dy, double spacing, double em) {
+    const double drawn = dx + spacing;
+    if (std::fabs(dy) > kLineJump * em || std::max(dx, drawn) < -kLineJump * em) return Break::kLine;
+    if (std::min(dx, drawn) > kWordGapHigh * em) return Break::kWord;
+    if (std::max(dx, drawn) <= kWordGapLow * em) return Break::kNone;
+    return Break::kSoft;
+}
+
+// The break between glyph `g` of op `og` and glyph `h` of another op `oh`,
+// measured in `og`'s text space.
+Break break_across_ops(const ShowOp &og, double end, double spacing, const ShowOp &oh, const TraceGlyph &h) {
     const double em = std::fabs(og.size) > 0 ? std::fabs(og.size) : 1.0;
-    double dx = 0, dy = 0;
+    const Point p = mat_apply(oh.text_to_user, h.tx, oh.rise);
+    Matrix inverse;
+    if (!mat_invert(og.text_to_user, &inverse)) return Break::kWord;
+    const Point q = mat_apply(inverse, p.x, p.y);
+    return break_of_gap(q.x - end, q.y - og.rise, spacing, em);
+}
+
+// How glyph `h` of op `oh` stands after glyph `g` of op `og`, whose advance
+// is `g_adv`, of which `g_spacing` is character and word spacing.
+inline Break break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, double g_spacing, const ShowOp &oh,
+                         const TraceGlyph &h) {
     const double end = static_cast<double>(g.tx) + g_adv;
-    if (&og == &oh) {
-        dx = h.tx - end;
-    } else {
-        const Point p = mat_apply(oh.text_to_user, h.tx, oh.rise);
-        Matrix inverse;
-        if (!mat_invert(og.text_to_user, &inverse)) return 1;
-        const Point q = mat_apply(inverse, p.x, p.y);
-        dx = q.x - end;
-        dy = q.y - og.rise;
-    }
-    const double dx_drawn = dx + g_spacing;  // the gap from the end of the drawn width
-    if (std::fabs(dy) > kLineJump * em || std::max(dx, dx_drawn) < -kLineJump * em) return 2;
-    if (std::min(dx, dx_drawn) > kWordGap * em) return 1;
-    return 0;
+    if (&og != &oh) return break_across_ops(og, end, g_spacing, oh, h);
+    const double em = std::fabs(og.size) > 0 ? std::fabs(og.size) : 1.0;
+    return break_of_gap(h.tx - end, 0, g_spacing, em);
 }
 
 // The column of a character in the dense transition table: the first 256
@@ -460,8 +487,8 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
         trace_op_follow(trace, op_index, static_cast<int32_t>(i));
         const ShowOp &op = trace.ops[op_index];
         if (prev != nullptr) {
-            const int brk = break_between(*prev_op, *prev, prev_adv, prev_spacing, op, g);
-            if (brk > 0) b.separator(kNoOwner, brk == 2);
+            const Break brk = break_between(*prev_op, *prev, prev_adv, prev_spacing, op, g);
+            if (brk != Break::kNone) b.separator(kNoOwner, brk);
         }
         const size_t before = out.chars.size();
         put_glyph_text(b, trace, op, static_cast<int32_t>(i), actual, scratch);
@@ -481,7 +508,7 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
         // space where a space glyph takes (about) no room: such a separator
         // is soft.
         if (white_separator >= 0 && out.chars[static_cast<size_t>(white_separator)] == kSeparator &&
-            break_between(*ink_op, *ink, ink_adv, ink_spacing, op, g) == 0)
+            break_between(*ink_op, *ink, ink_adv, ink_spacing, op, g) <= Break::kSoft)
             out.chars[static_cast<size_t>(white_separator)] = kSoftSeparator;
         white_separator = -1;
         ink = &g;
@@ -493,7 +520,7 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
     for (size_t s = 0; s < trace.spans.size(); ++s) {
         const MarkedSpan &span = trace.spans[s];
         if (!span.has_actual_text || span.end_glyph > span.first_glyph) continue;
-        b.separator(kNoOwner, false);
+        b.separator(kNoOwner, Break::kWord);
         for (const char32_t c : span.actual_text) b.put(c, span_owner(static_cast<int32_t>(s)));
     }
 }
@@ -503,16 +530,17 @@ void find_matches(const StreamText &text, const SearchSet &set, std::vector<Text
     const std::u32string &chars = text.chars;
     run_automaton(chars, 0, chars.size(), nullptr, set, out);
     // Read once more with the text joined: a word broken over two lines by a
-    // hyphen (the hyphen and the line break are passed over), and words a
-    // narrow space parts. Only the stretches around them need reading, and
+    // hyphen (the hyphen and the line break are passed over), words a soft
+    // break parts, soft hyphens inside a line. Only the stretches around them need reading, and
     // only the occurrences that take one in are new.
     std::vector<int32_t> skips;
     for (size_t i = 0; i < chars.size(); ++i) {
-        if (chars[i] == kSoftSeparator) {
-            skips.push_back(static_cast<int32_t>(i));
-        } else if (i + 1 < chars.size() && is_hyphen(chars[i]) && chars[i + 1] == kLineSeparator) {
+        if (i + 1 < chars.size() && is_hyphen(chars[i]) && chars[i + 1] == kLineSeparator) {
             skips.push_back(static_cast<int32_t>(i));
             skips.push_back(static_cast<int32_t>(i + 1));
+            ++i;
+        } else if (chars[i] == kSoftSeparator || chars[i] == kSoftHyphen) {
+            skips.push_back(static_cast<int32_t>(i));
         }
     }
     for (const auto &[from, to] : skip_windows(skips, chars.size(), longest_term(set)))

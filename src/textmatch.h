@@ -16,9 +16,9 @@ inline constexpr char32_t kSeparator = 0x110000;
 // A break that starts a new line: in a stream's text only, where it matches
 // as a separator (patterns hold kSeparator alone).
 inline constexpr char32_t kLineSeparator = 0x110001;
-// A space glyph drawn too narrow to part two words: readers differ on it
-// (some print the space, some print the words joined), so the search takes
-// it both ways. In a stream's text only.
+// A break readers differ on (some print a space, some the words joined): a
+// space glyph that takes about no room, or a gap near their cuts. The search
+// takes it both ways. In a stream's text only.
 inline constexpr char32_t kSoftSeparator = 0x110002;
 inline bool is_separator(char32_t c) { return c == kSeparator || c == kLineSeparator || c == kSoftSeparator; }
 // A glyph without Unicode text: matches nothing.

@@ -169,7 +169,14 @@ TEST(TextMatching, KerningSplitsAndWordBreaks) {
                      // Ghostscript from groff: a space glyph word spacing makes 0.05 wide
                      "0 -20 Td -0.2 Tc -2.25 Tw (hav e) Tj 0 Tc 0 Tw 20 0 Td (any) Tj "
                      // cairo: a space glyph that a TJ number takes back (0.05 left)
-                     "0 -20 Td [(is)20( )245(sue)] TJ ET",
+                     "0 -20 Td [(is)20( )245(sue)] TJ "
+                     // Ghostscript from groff: a word gap made by character spacing alone
+                     "0 -20 Td (Befehl) Tj 26.66 0 Td 3.73 Tc (sd) Tj 0 Tc 12.62 0 Td (er Shell) Tj "
+                     // tracking of 0.12 em, a cut some readers make and some do not
+                     "0 -20 Td [(L)-120(e)-120(t)-120(t)-120(e)-120(r)-600(s)-120(e)-120(t)] TJ "
+                     // a soft hyphen inside a line: /ActualText around a space taken back
+                     "0 -20 Td (Mr. Okon) Tj /Span << /ActualText <FEFF00AD> >> BDC 39.44 0 Td ( ) Tj EMC "
+                     "0 0 Td (kwo signed.) Tj ET",
                      "/Font << /F1 10 0 R /F2 11 0 R >>",
                      {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"),
                       object(11, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>")});
@@ -186,6 +193,12 @@ TEST(TextMatching, KerningSplitsAndWordBreaks) {
     EXPECT_EQ(search(page, "hav e").matches, 1);
     EXPECT_EQ(search(page, "have", WalkMode::kCount).matches, 1);
     EXPECT_EQ(search(page, "issue").matches, 1);
+    // Breaks readers differ on are taken both ways.
+    EXPECT_EQ(search(page, "Befehls der").matches, 1);
+    EXPECT_EQ(search(page, "befehlsder").matches, 1);
+    EXPECT_EQ(search(page, "letter set").matches, 1);
+    EXPECT_EQ(search(page, "l e t t e r").matches, 1);
+    EXPECT_EQ(search(page, "Okonkwo signed").matches, 1);
     // The lines still break where the text moves down a line.
     EXPECT_EQ(search(page, "style .options").matches, 1);
     EXPECT_EQ(search(page, "style.options").matches, 0);
