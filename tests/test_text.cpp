@@ -181,27 +181,23 @@ TEST(TextMatching, KerningSplitsAndWordBreaks) {
                      {object(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"),
                       object(11, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>")});
     ASSERT_TRUE(page.loaded);
-    EXPECT_EQ(search(page, "Marlowe").matches, 1);
-    EXPECT_EQ(search(page, "Keith").matches, 1);
-    EXPECT_EQ(search(page, "fonts").matches, 0);
-    EXPECT_EQ(search(page, "font style").matches, 1);
-    EXPECT_EQ(search(page, "Options, if").matches, 1);
-    EXPECT_EQ(search(page, "provided").matches, 1);
-    EXPECT_EQ(search(page, "notice").matches, 1);
-    // A space too narrow to part words: read both as a space and as nothing.
-    EXPECT_EQ(search(page, "have any").matches, 1);
-    EXPECT_EQ(search(page, "hav e").matches, 1);
-    EXPECT_EQ(search(page, "have", WalkMode::kCount).matches, 1);
-    EXPECT_EQ(search(page, "issue").matches, 1);
-    // Breaks readers differ on are taken both ways.
-    EXPECT_EQ(search(page, "Befehls der").matches, 1);
-    EXPECT_EQ(search(page, "befehlsder").matches, 1);
-    EXPECT_EQ(search(page, "letter set").matches, 1);
-    EXPECT_EQ(search(page, "l e t t e r").matches, 1);
-    EXPECT_EQ(search(page, "Okonkwo signed").matches, 1);
-    // The lines still break where the text moves down a line.
-    EXPECT_EQ(search(page, "style .options").matches, 1);
-    EXPECT_EQ(search(page, "style.options").matches, 0);
+    const struct {
+        const char *term;
+        int matches;
+    } cases[] = {
+        {"Marlowe", 1}, {"Keith", 1}, {"fonts", 0}, {"font style", 1},
+        {"Options, if", 1}, {"provided", 1}, {"notice", 1}, {"issue", 1},
+        // A space too narrow to part words, and breaks readers differ on,
+        // are taken both ways.
+        {"have any", 1}, {"hav e", 1}, {"Befehls der", 1}, {"befehlsder", 1},
+        {"letter set", 1}, {"l e t t e r", 1}, {"Okonkwo signed", 1},
+        // The lines still break where the text moves down a line.
+        {"style .options", 1}, {"style.options", 0},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(search(page, c.term).matches, c.matches) << c.term;
+        EXPECT_EQ(search(page, c.term, WalkMode::kCount).matches, c.matches) << c.term << ", counted";
+    }
 }
 
 TEST(TextMatching, LineBreaksAndHyphens) {
