@@ -138,14 +138,15 @@ int32_t trace_glyph_op(const ContentTrace &trace, int32_t glyph);
 // baseline, raised by the rise.
 Point trace_glyph_origin(const ContentTrace &trace, int32_t glyph);
 
-// The advance of glyph `glyph` of `op`, whose code is `code`, along its
-// baseline in its text space: glyph_advance in single precision, as the
-// interpreter computed it.
 // Whether glyph `glyph`, whose code is `code`, is a code 32 of more than one byte.
 inline bool trace_glyph_multibyte_space(const ContentTrace &trace, int32_t glyph, uint32_t code) {
     return code == 32 && !trace.multibyte_spaces.empty() &&
            std::binary_search(trace.multibyte_spaces.begin(), trace.multibyte_spaces.end(), glyph);
 }
+
+// The advance of glyph `glyph` of `op`, whose code is `code`, along its
+// baseline in its text space: glyph_advance in single precision, as the
+// interpreter computed it.
 inline float trace_glyph_adv(const ContentTrace &trace, const ShowOp &op, int32_t glyph, uint32_t code) {
     return static_cast<float>(glyph_advance(op, code, trace_glyph_multibyte_space(trace, glyph, code) ? 2 : 1));
 }

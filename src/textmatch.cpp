@@ -157,14 +157,17 @@ size_t longest_term(const SearchSet &set) {
     return longest;
 }
 
-// Runs the automaton over text[from, to) and reports every term's
+// A stretch [first, second) of a text.
+using TextWindow = std::pair<size_t, size_t>;
+
+// Runs the automaton over each window of the text and reports every term's
 // occurrences, leftmost first and never overlapping within a term. With
 // `skips` (characters in order that the walk passes over: they belong to the
 // occurrence around them), only occurrences that take one in are reported;
 // the others are the plain reading's.
-void run_automaton(const std::u32string &text, size_t from, size_t to, const std::vector<int32_t> *skips,
-                   const SearchSet &set, std::vector<TextMatch> &out) {
-    if (set.nodes.empty()) return;
+void run_automaton(const std::u32string &text, const std::vector<TextWindow> &windows,
+                   const std::vector<int32_t> *skips, const SearchSet &set, std::vector<TextMatch> &out) {
+    if (set.nodes.empty() || windows.empty()) return;
     std::vector<int32_t> last_end(set.patterns.size(), -1);
     // The text indices of the last characters not passed over, as many as
     // the longest term has: where an occurrence that ends here starts.
@@ -173,44 +176,49 @@ void run_automaton(const std::u32string &text, size_t from, size_t to, const std
     while (ring_size < longest) ring_size *= 2;
     std::vector<int32_t> taken(ring_size);
     const size_t mask = ring_size - 1;
-    size_t count = 0;
-    int32_t node = 0;
     auto skip_at = [skips](int32_t at) {
         return static_cast<size_t>(std::lower_bound(skips->begin(), skips->end(), at) - skips->begin());
     };
-    size_t next_skip = skips != nullptr ? skip_at(static_cast<int32_t>(from)) : 0;
-    for (size_t i = from; i < to; ++i) {
-        if (skips != nullptr && next_skip < skips->size() && static_cast<size_t>((*skips)[next_skip]) == i) {
-            ++next_skip;
-            continue;
-        }
-        taken[count++ & mask] = static_cast<int32_t>(i);
-        node = search_set_next(set, node, text[i]);
-        for (int32_t at = set.nodes[static_cast<size_t>(node)].out >= 0 ? node : set.nodes[static_cast<size_t>(node)].report;
-             at >= 0; at = set.nodes[static_cast<size_t>(at)].report) {
-            const int32_t depth = set.nodes[static_cast<size_t>(at)].depth;
-            const int32_t first = taken[(count - static_cast<size_t>(depth)) & mask];
-            const auto end = static_cast<int32_t>(i + 1);
-            if (skips != nullptr) {
-                const size_t k = skip_at(first);
-                if (k == skips->size() || (*skips)[k] >= end) continue;  // a plain occurrence
+    for (const auto &[from, to] : windows) {
+        size_t count = 0;
+        int32_t node = 0;
+        size_t next_skip = skips != nullptr ? skip_at(static_cast<int32_t>(from)) : 0;
+        for (size_t i = from; i < to; ++i) {
+            if (skips != nullptr && next_skip < skips->size() && static_cast<size_t>((*skips)[next_skip]) == i) {
+                ++next_skip;
+                continue;
             }
-            for (int32_t o = set.nodes[static_cast<size_t>(at)].out; o >= 0; o = set.outs[static_cast<size_t>(o)].next) {
-                const int32_t term = set.outs[static_cast<size_t>(o)].term;
-                if (first < last_end[static_cast<size_t>(term)]) continue;
-                last_end[static_cast<size_t>(term)] = end;
-                out.push_back({first, end, term});
+            taken[count++ & mask] = static_cast<int32_t>(i);
+            node = search_set_next(set, node, text[i]);
+            const SearchSet::Node &here = set.nodes[static_cast<size_t>(node)];
+            for (int32_t at = here.out >= 0 ? node : here.report; at >= 0;
+                 at = set.nodes[static_cast<size_t>(at)].report) {
+                const int32_t depth = set.nodes[static_cast<size_t>(at)].depth;
+                const int32_t first = taken[(count - static_cast<size_t>(depth)) & mask];
+                const auto end = static_cast<int32_t>(i + 1);
+                if (skips != nullptr) {
+                    const size_t k = skip_at(first);
+                    if (k == skips->size() || (*skips)[k] >= end) continue;  // a plain occurrence
+                }
+                for (int32_t o = set.nodes[static_cast<size_t>(at)].out; o >= 0;
+                     o = set.outs[static_cast<size_t>(o)].next) {
+                    const int32_t term = set.outs[static_cast<size_t>(o)].term;
+                    if (first < last_end[static_cast<size_t>(term)]) continue;
+                    last_end[static_cast<size_t>(term)] = end;
+                    out.push_back({first, end, term});
+                }
             }
         }
     }
 }
 
-// The stretches [first, second) of a text of `n` characters that a reading
-// passing over `skips` must read: around each passed-over character, as many
-// characters not passed over on either side as the longest term has, since
-// an occurrence that takes it in holds no more. Linear in the skips.
-std::vector<std::pair<size_t, size_t>> skip_windows(const std::vector<int32_t> &skips, size_t n, size_t longest) {
-    std::vector<std::pair<size_t, size_t>> windows;
+// The stretches of a text of `n` characters that a reading passing over
+// `skips` must read: around each passed-over character, as many characters
+// not passed over on either side as the longest term of `set` has, since an
+// occurrence that takes it in holds no more. Linear in the skips.
+std::vector<TextWindow> skip_windows(const std::vector<int32_t> &skips, size_t n, const SearchSet &set) {
+    const size_t longest = longest_term(set);
+    std::vector<TextWindow> windows;
     size_t end = 0;    // the last window's end
     size_t after = 0;  // the first skip at or past `end`
     for (size_t k = 0; k < skips.size(); ++k) {
@@ -528,11 +536,11 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
 void find_matches(const StreamText &text, const SearchSet &set, std::vector<TextMatch> &out) {
     out.clear();
     const std::u32string &chars = text.chars;
-    run_automaton(chars, 0, chars.size(), nullptr, set, out);
+    run_automaton(chars, {{0, chars.size()}}, nullptr, set, out);
     // Read once more with the text joined: a word broken over two lines by a
     // hyphen (the hyphen and the line break are passed over), words a soft
-    // break parts, soft hyphens inside a line. Only the stretches around them need reading, and
-    // only the occurrences that take one in are new.
+    // break parts, soft hyphens inside a line. Only the stretches around
+    // them need reading, and only the occurrences that take one in are new.
     std::vector<int32_t> skips;
     for (size_t i = 0; i < chars.size(); ++i) {
         if (i + 1 < chars.size() && is_hyphen(chars[i]) && chars[i + 1] == kLineSeparator) {
@@ -543,13 +551,12 @@ void find_matches(const StreamText &text, const SearchSet &set, std::vector<Text
             skips.push_back(static_cast<int32_t>(i));
         }
     }
-    for (const auto &[from, to] : skip_windows(skips, chars.size(), longest_term(set)))
-        run_automaton(chars, from, to, &skips, set, out);
+    if (!skips.empty()) run_automaton(chars, skip_windows(skips, chars.size(), set), &skips, set, out);
     std::sort(out.begin(), out.end(), by_start);
 }
 
 void find_in_string(const std::u32string &text, const SearchSet &set, std::vector<TextMatch> &out) {
     out.clear();
     const std::u32string folded = fold_text(text);
-    run_automaton(folded, 0, folded.size(), nullptr, set, out);
+    run_automaton(folded, {{0, folded.size()}}, nullptr, set, out);
 }
