@@ -22,6 +22,7 @@ import argparse
 import glob
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -82,7 +83,7 @@ def real_large_files(tmp):
     """Large files from real producers, made here where the tools are
     installed: [(path, search text)] and a note on what is missing."""
     tools = ["groff", "gs", "pdftocairo", "qpdf"]
-    missing = [t for t in tools if subprocess.run(["which", t], capture_output=True).returncode != 0]
+    missing = [t for t in tools if shutil.which(t) is None]
     pages = [p for p in (os.path.join("/usr/share/man/man1", f"{n}.1.gz") for n in MANUAL_PAGES)
              if os.path.exists(p)]
     if missing or len(pages) < 3:
@@ -256,7 +257,7 @@ def main():
             sys.exit(f"{tool} is missing: see Benchmarks in the README")
     fitz_python, why = pymupdf_python()
     have_fitz = fitz_python is not None
-    have_mutool = subprocess.run(["which", "mutool"], capture_output=True).returncode == 0
+    have_mutool = shutil.which("mutool") is not None
 
     with tempfile.TemporaryDirectory(prefix="inkveil-compare-") as tmp:
         subprocess.run([bench, "--write-generated", tmp], check=True)
