@@ -262,6 +262,20 @@ void load_simple(const Doc &doc, const PdfObj &dict, Font &f, bool type3) {
         }
     }
     f.simple_text_at[256] = static_cast<uint32_t>(f.simple_text.size());
+    // ToUnicode comes first: where it maps a code, its text takes the place of
+    // the encoding's, so that a code's text is one look-up.
+    if (f.has_to_unicode) {
+        std::u32string merged;
+        std::array<uint32_t, 257> at{};
+        for (uint32_t c = 0; c < 256; ++c) {
+            at[c] = static_cast<uint32_t>(merged.size());
+            if (!cmap_to_unicode(f.to_unicode, c, merged))
+                merged.append(f.simple_text, f.simple_text_at[c], f.simple_text_at[c + 1] - f.simple_text_at[c]);
+        }
+        at[256] = static_cast<uint32_t>(merged.size());
+        f.simple_text = std::move(merged);
+        f.simple_text_at = at;
+    }
 
     // The blank code: the font's own space, else a code it has no glyph for.
     f.blank_bytes = 1;
@@ -505,14 +519,14 @@ double font_cid_width(const Font &font, uint32_t code) {
 }
 
 bool font_text(const Font &font, uint32_t code, std::u32string &out) {
-    if (font.has_to_unicode && cmap_to_unicode(font.to_unicode, code, out)) return true;
-    if (font.kind != FontKind::kType0) {
-        if (code >= 256) return false;
+    if (font.kind != FontKind::kType0 && code < 256) {
         const uint32_t from = font.simple_text_at[code], to = font.simple_text_at[code + 1];
         if (from == to) return false;
         out.append(font.simple_text, from, to - from);
         return true;
     }
+    if (font.has_to_unicode && cmap_to_unicode(font.to_unicode, code, out)) return true;
+    if (font.kind != FontKind::kType0) return false;
     if (!font.gid_unicode.empty()) {
         uint32_t cid = code;
         if (font.code_bytes == 0 && !cmap_to_cid(font.encoding, code, &cid)) return false;

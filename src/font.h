@@ -44,8 +44,9 @@ struct Font {
     double ascent = 0.9, descent = -0.25;    // the glyph box, in em
 
     // Text: ToUnicode first; simple fonts then their encoding's glyph names
-    // (per code, offsets into `simple_text`); Type0 TrueType fonts without
-    // ToUnicode the reversed 'cmap' of their program (glyph -> code point).
+    // (per code, both read once into `simple_text`); Type0 TrueType fonts
+    // without ToUnicode the reversed 'cmap' of their program (glyph -> code
+    // point).
     CMap to_unicode;
     bool has_to_unicode = false;
     std::array<uint32_t, 257> simple_text_at{};  // code c: simple_text[at[c] .. at[c+1])

@@ -204,11 +204,22 @@ void show_string(ShowRun &run, const Operand &s) {
     bytes.clear();
     StringReader reader;
     string_reader_start(reader, in.b, t);
-    unsigned char byte = 0;
-    int32_t from = 0, to = 0;
-    while (string_reader_next(reader, &byte, &from, &to)) bytes.push_back(byte);
-    std::deque<TraceGlyph> &glyphs = in.trace.glyphs;
+    string_reader_all(reader, bytes);
+    GlyphList &glyphs = in.trace.glyphs;
     const Font &font = *run.op.font;
+    if (font.kind != FontKind::kType0) {
+        // One byte per code, the code the byte itself: glyph_advance of each,
+        // its terms fixed for the string.
+        const double size = run.op.size, spacing = run.op.char_spacing, hscale = run.op.hscale;
+        const double word = run.op.word_spacing;
+        for (const unsigned char code : bytes) {
+            const double adv = clamp_coordinate(
+                (font.simple_widths[code] * size + spacing + (code == 32 ? word : 0)) * hscale);
+            glyphs.push_back({code, static_cast<float>(run.tx)});
+            run.tx = clamp_coordinate(run.tx + adv);
+        }
+        return;
+    }
     size_t i = 0;
     while (i < bytes.size()) {
         uint32_t code = 0;
@@ -617,6 +628,23 @@ bool string_reader_next(StringReader &r, unsigned char *byte, int32_t *from, int
     }
     r.pos = r.stop;
     return false;
+}
+
+void string_reader_all(StringReader &r, std::vector<unsigned char> &out) {
+    unsigned char byte = 0;
+    int32_t from = 0, to = 0;
+    for (;;) {
+        if (!r.hex) {
+            // A run of bytes that are neither parentheses nor backslashes
+            // reads as itself.
+            int32_t end = r.pos;
+            while (end < r.stop && r.b[end] != '(' && r.b[end] != ')' && r.b[end] != '\\') ++end;
+            out.insert(out.end(), r.b + r.pos, r.b + end);
+            r.pos = end;
+        }
+        if (!string_reader_next(r, &byte, &from, &to)) return;
+        out.push_back(byte);
+    }
 }
 
 void interpret_content(const ContentContext &ctx, const unsigned char *content, int32_t len,

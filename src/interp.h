@@ -13,8 +13,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document.h"
@@ -62,8 +63,9 @@ struct TraceGlyph {
 // and the products of several matrices stay finite. Not a number reads as 0.
 inline constexpr double kCoordinateLimit = 1e9;
 inline double clamp_coordinate(double v) {
+    if (v >= -kCoordinateLimit && v <= kCoordinateLimit) return v;  // nearly always
     if (!std::isfinite(v)) return 0;
-    return v < -kCoordinateLimit ? -kCoordinateLimit : v > kCoordinateLimit ? kCoordinateLimit : v;
+    return v < 0 ? -kCoordinateLimit : kCoordinateLimit;
 }
 
 // The advance of one glyph of `op` along its baseline, in its text space:
@@ -108,12 +110,45 @@ struct DictString {
     bool actual_text;    // the value of /ActualText
 };
 
+// The glyphs of a trace, its bulk, in blocks of kBlock: a long trace grows
+// without copying itself (which would hold the old array beside a new one
+// twice its size), and adding a glyph is a store and a compare.
+struct GlyphList {
+    static constexpr size_t kBlockBits = 9;
+    static constexpr size_t kBlock = size_t{1} << kBlockBits;
+    std::vector<std::unique_ptr<TraceGlyph[]>> blocks;
+    size_t count = 0;
+    TraceGlyph *tail = nullptr, *tail_end = nullptr;  // the free part of the last block
+
+    GlyphList() = default;
+    GlyphList(GlyphList &&other) noexcept { *this = std::move(other); }
+    GlyphList &operator=(GlyphList &&other) noexcept {
+        blocks = std::move(other.blocks);
+        count = std::exchange(other.count, 0);
+        tail = std::exchange(other.tail, nullptr);
+        tail_end = std::exchange(other.tail_end, nullptr);
+        other.blocks.clear();
+        return *this;
+    }
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    TraceGlyph &operator[](size_t i) { return blocks[i >> kBlockBits][i & (kBlock - 1)]; }
+    const TraceGlyph &operator[](size_t i) const { return blocks[i >> kBlockBits][i & (kBlock - 1)]; }
+    void push_back(const TraceGlyph &g) {
+        if (tail == tail_end) grow();
+        *tail++ = g;
+        ++count;
+    }
+    void grow() {
+        blocks.push_back(std::make_unique_for_overwrite<TraceGlyph[]>(kBlock));
+        tail = blocks.back().get();
+        tail_end = tail + kBlock;
+    }
+};
+
 struct ContentTrace {
     std::vector<ShowOp> ops;
-    // Glyphs, the bulk of a trace, are held in blocks (a deque): a long
-    // trace grows without copying itself, which would hold the old array
-    // beside the new one twice its size.
-    std::deque<TraceGlyph> glyphs;
+    GlyphList glyphs;
     std::vector<XObjectUse> xobjects;
     std::vector<InlineImage> images;
     std::vector<MarkedSpan> spans;
@@ -189,6 +224,8 @@ struct StringReader {
 void string_reader_start(StringReader &reader, const unsigned char *content, const Token &token);
 // False once the string has no more bytes.
 bool string_reader_next(StringReader &reader, unsigned char *byte, int32_t *from, int32_t *to);
+// Appends the bytes that are left, without their source ranges.
+void string_reader_all(StringReader &reader, std::vector<unsigned char> &out);
 
 // The nesting depth of q that the interpreter keeps states for; deeper q
 // still count, but restore nothing.

@@ -78,6 +78,9 @@ struct Builder {
             own(owner);
             return;
         }
+        put_other(c, owner);
+    }
+    void put_other(char32_t c, CharOwner owner) {
         if (is_white(c)) {
             separator(owner, c == '\n' || c == '\r' || c == 0x2028 || c == 0x2029 ? Break::kLine : Break::kWord);
             return;
@@ -134,7 +137,6 @@ inline Break break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, d
 // The column of a character in the dense transition table: the first 256
 // code points (every byte, for automata over bytes) and the separator, the
 // characters of nearly every text; -1 for others.
-constexpr size_t kDenseColumns = 257;
 int search_column(char32_t c) {
     if (c < 256) return static_cast<int>(c);
     return c == kSeparator ? 256 : -1;
@@ -287,7 +289,7 @@ bool search_pattern_make(const char *text, SearchPattern &out) {
     return !out.chars.empty();
 }
 
-int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c) {
+int32_t search_set_next_slow(const SearchSet &set, int32_t node, char32_t c) {
     if (is_separator(c)) c = kSeparator;
     const int column = search_column(c);
     if (column >= 0 && !set.dense.empty())
@@ -423,9 +425,8 @@ namespace {
 
 // Puts the text of glyph `i` of `op`: its span's /ActualText where it opens
 // one, else what its font says the code reads.
-void put_glyph_text(Builder &b, const ContentTrace &trace, const ShowOp &op, int32_t i,
+void put_glyph_text(Builder &b, const ContentTrace &trace, const ShowOp &op, int32_t i, const TraceGlyph &g,
                     const std::vector<int32_t> &actual, std::u32string &scratch) {
-    const TraceGlyph &g = trace.glyphs[static_cast<size_t>(i)];
     const int32_t s = actual.empty() ? -1 : actual[static_cast<size_t>(i)];
     if (s >= 0) {
         const MarkedSpan &span = trace.spans[static_cast<size_t>(s)];
@@ -435,7 +436,7 @@ void put_glyph_text(Builder &b, const ContentTrace &trace, const ShowOp &op, int
     }
     const Font *font = op.font;
     const CharOwner owner = i;
-    if (font != nullptr && font->kind != FontKind::kType0 && !font->has_to_unicode && g.code < 256) {
+    if (font != nullptr && font->kind != FontKind::kType0 && g.code < 256) {
         // A simple font's text per code, read in place.
         const uint32_t from = font->simple_text_at[g.code], to = font->simple_text_at[g.code + 1];
         if (from == to) b.put(kUnknownChar, owner);
@@ -499,7 +500,7 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
             if (brk != Break::kNone) b.separator(kNoOwner, brk);
         }
         const size_t before = out.chars.size();
-        put_glyph_text(b, trace, op, static_cast<int32_t>(i), actual, scratch);
+        put_glyph_text(b, trace, op, static_cast<int32_t>(i), g, actual, scratch);
         const auto at = static_cast<int32_t>(i);
         prev = &g;
         prev_op = &op;
@@ -543,6 +544,7 @@ void find_matches(const StreamText &text, const SearchSet &set, std::vector<Text
     // them need reading, and only the occurrences that take one in are new.
     std::vector<int32_t> skips;
     for (size_t i = 0; i < chars.size(); ++i) {
+        if (chars[i] < kSoftHyphen && chars[i] != '-') continue;  // most characters: no hyphen, no soft break
         if (i + 1 < chars.size() && is_hyphen(chars[i]) && chars[i + 1] == kLineSeparator) {
             skips.push_back(static_cast<int32_t>(i));
             skips.push_back(static_cast<int32_t>(i + 1));

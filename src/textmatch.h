@@ -54,6 +54,7 @@ struct SearchSet {
     // (empty for large automata, which use the edges and fail links).
     std::vector<int32_t> dense;
 };
+inline constexpr size_t kDenseColumns = 257;
 
 // Adds a search text; false (nothing added) when nothing searchable remains.
 bool search_set_add(SearchSet &set, const char *text);
@@ -65,7 +66,16 @@ void search_set_add_chars(SearchSet &set, std::u32string chars);
 void search_set_build(SearchSet &set);
 // The node after `node` on character `c`. Terms end at the nodes from which
 // `out` (and the chain of `report` links) lists them, `depth` characters long.
-int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c);
+// Inline: it runs for every character searched, and nearly every one takes
+// the table.
+int32_t search_set_next_slow(const SearchSet &set, int32_t node, char32_t c);
+inline int32_t search_set_next(const SearchSet &set, int32_t node, char32_t c) {
+    if (!set.dense.empty()) {
+        if (c < 256) return set.dense[static_cast<size_t>(node) * kDenseColumns + c];
+        if (is_separator(c)) return set.dense[static_cast<size_t>(node) * kDenseColumns + 256];
+    }
+    return search_set_next_slow(set, node, c);
+}
 // The fewest letters (characters other than separators) of any term.
 int64_t search_set_fewest_letters(const SearchSet &set);
 

@@ -243,6 +243,40 @@ struct UnscannedCursor {
     }
 };
 
+// Whether an occurrence of a term of `automaton` (`longest` bytes at most)
+// starts outside `ranges` (sorted, apart from one another). The automaton
+// alone reads the bytes: in a range it reads only as far as an occurrence
+// that starts before the range can reach, and starts afresh where the range
+// ends. Most outputs hold no such occurrence, and then the full reading,
+// which follows names, comment lines and strings at every byte, is not
+// needed: it tolerates every occurrence that starts in a range.
+bool occurs_outside(const unsigned char *bytes, int32_t len, const SearchSet &automaton, int32_t longest,
+                    const std::vector<UnscannedRange> &ranges) {
+    int32_t node = 0;
+    int64_t e = 0;
+    const auto read_to = [&](int64_t stop) {
+        for (; e < stop; ++e) {
+            node = search_set_next(automaton, node, ascii_lower(bytes[e]));
+            const SearchSet::Node &here = automaton.nodes[static_cast<size_t>(node)];
+            for (int32_t at = here.out >= 0 ? node : here.report; at >= 0;
+                 at = automaton.nodes[static_cast<size_t>(at)].report) {
+                const int64_t m = e - automaton.nodes[static_cast<size_t>(at)].depth + 1;
+                if (!in_unscanned(ranges, true, static_cast<int32_t>(m))) return true;
+            }
+        }
+        return false;
+    };
+    for (const UnscannedRange &r : ranges) {
+        if (read_to(std::min<int64_t>(len, int64_t{r.start} + longest - 1))) return true;
+        const int64_t end = std::min<int64_t>(len, int64_t{r.start} + r.len);
+        if (e < end) {
+            e = end;
+            node = 0;
+        }
+    }
+    return read_to(len);
+}
+
 }  // namespace
 
 int verify_output(const unsigned char *bytes, int32_t len, const char *search,
@@ -315,6 +349,26 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
     }
     std::sort(cursor.ranges.begin(), cursor.ranges.end(),
               [](const UnscannedRange &a, const UnscannedRange &b) { return a.start < b.start; });
+    {
+        std::vector<UnscannedRange> merged;
+        try {
+            merged.reserve(cursor.ranges.size());
+        } catch (const std::bad_alloc &) {
+            set_error("out of memory checking the output file");
+            return 0;
+        }
+        for (const UnscannedRange &r : cursor.ranges) {
+            if (r.len <= 0) continue;
+            const int64_t end = int64_t{r.start} + r.len;
+            if (!merged.empty() && r.start <= int64_t{merged.back().start} + merged.back().len) {
+                UnscannedRange &last = merged.back();
+                last.len = static_cast<int32_t>(std::max<int64_t>(int64_t{last.start} + last.len, end) - last.start);
+            } else {
+                merged.push_back(r);
+            }
+        }
+        if (!occurs_outside(bytes, len, automaton, longest, merged)) return 1;
+    }
     const size_t mask = tolerated_at.size() - 1;
     // The lowest term refused so far; nothing can come before term 0.
     int32_t best = -1;

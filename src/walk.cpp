@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <deque>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -940,7 +939,7 @@ int walk_page(Walker &w, size_t index) {
     note_decision(w, d);
     // Nothing after the decision reads the page's glyphs, the bulk of its
     // trace: they go before the boxes and the new content are made.
-    std::deque<TraceGlyph>().swap(trace.glyphs);
+    trace.glyphs = GlyphList{};
 
     // Pass 1: every box the page paints, in page space.
     reserve_boxes(w, d.boxes.size());
