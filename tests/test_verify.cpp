@@ -263,4 +263,29 @@ TEST(VerifyOutputTerms, AgreesWithTheOneTermCheckOnGeneratedOutputs) {
     EXPECT_LT(refused, 320);
 }
 
+// The scan skips the inside of unscanned ranges: an occurrence that starts
+// just before a range, one that starts in it and ends after it, and ranges
+// shorter than a term, side by side or overlapping, get the verdict of the
+// one-term checks, for every place of one range and of two.
+TEST(VerifyOutputTerms, AgreesWhereverTheUnscannedRangesLie) {
+    const std::string out = "xx secret y secretsecret z sec";
+    const std::vector<std::string> terms = {"secret", "tse", "cr"};
+    const auto size = static_cast<int32_t>(out.size());
+    std::vector<std::vector<UnscannedRange>> layouts;
+    for (int32_t start = 0; start < size; ++start)
+        for (int32_t len = 0; start + len <= size; ++len) layouts.push_back({{start, len}});
+    for (int32_t a = 0; a < size; a += 3)
+        for (int32_t b = 0; b < size; b += 2) layouts.push_back({{a, 4}, {b, 3}});
+    int refused = 0;
+    for (const auto &ranges : layouts) {
+        SCOPED_TRACE(testing::Message() << ranges[0].start << "+" << ranges[0].len
+                                        << (ranges.size() > 1 ? " and more" : ""));
+        const auto expected = term_by_term(out, terms, ranges);
+        EXPECT_EQ(all_at_once(out, terms, ranges), expected);
+        refused += expected.first == 0;
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_LT(refused, static_cast<int>(layouts.size()));
+}
+
 }  // namespace
