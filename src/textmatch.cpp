@@ -192,6 +192,7 @@ void run_automaton(const std::u32string &text, const std::vector<TextWindow> &wi
             }
             taken[count++ & mask] = static_cast<int32_t>(i);
             node = search_set_next(set, node, text[i]);
+            if (node == 0) continue;  // the root ends no term: most characters
             const SearchSet::Node &here = set.nodes[static_cast<size_t>(node)];
             for (int32_t at = here.out >= 0 ? node : here.report; at >= 0;
                  at = set.nodes[static_cast<size_t>(at)].report) {
@@ -490,40 +491,42 @@ void stream_text_build(const ContentTrace &trace, StreamText &out, bool with_own
     float ink_adv = 0;
     double ink_spacing = 0;
     int64_t white_separator = -1;
-    size_t op_index = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const TraceGlyph &g = trace.glyphs[i];
-        trace_op_follow(trace, op_index, static_cast<int32_t>(i));
-        const ShowOp &op = trace.ops[op_index];
-        if (prev != nullptr) {
-            const Break brk = break_between(*prev_op, *prev, prev_adv, prev_spacing, op, g);
-            if (brk != Break::kNone) b.separator(kNoOwner, brk);
+    // Operations hold consecutive glyph ranges in order, together all glyphs.
+    for (const ShowOp &op : trace.ops) {
+        const auto first = static_cast<size_t>(op.first_glyph);
+        const size_t end = std::min(n, first + static_cast<size_t>(op.glyph_count));
+        for (size_t i = first; i < end; ++i) {
+            const TraceGlyph &g = trace.glyphs[i];
+            if (prev != nullptr) {
+                const Break brk = break_between(*prev_op, *prev, prev_adv, prev_spacing, op, g);
+                if (brk != Break::kNone) b.separator(kNoOwner, brk);
+            }
+            const size_t before = out.chars.size();
+            put_glyph_text(b, trace, op, static_cast<int32_t>(i), g, actual, scratch);
+            const auto at = static_cast<int32_t>(i);
+            prev = &g;
+            prev_op = &op;
+            prev_adv = trace_glyph_adv(trace, op, at, g.code);
+            prev_spacing = trace_glyph_spacing(trace, op, at, g.code);
+            const bool white = out.chars.size() == before ||
+                               (out.chars.size() == before + 1 && is_separator(out.chars.back()));
+            if (white) {
+                if (ink != nullptr && !out.chars.empty() && is_separator(out.chars.back()))
+                    white_separator = static_cast<int64_t>(out.chars.size()) - 1;
+                continue;
+            }
+            // Readers that place words by where their letters stand see no
+            // space where a space glyph takes (about) no room: such a separator
+            // is soft.
+            if (white_separator >= 0 && out.chars[static_cast<size_t>(white_separator)] == kSeparator &&
+                break_between(*ink_op, *ink, ink_adv, ink_spacing, op, g) <= Break::kSoft)
+                out.chars[static_cast<size_t>(white_separator)] = kSoftSeparator;
+            white_separator = -1;
+            ink = &g;
+            ink_op = &op;
+            ink_adv = prev_adv;
+            ink_spacing = prev_spacing;
         }
-        const size_t before = out.chars.size();
-        put_glyph_text(b, trace, op, static_cast<int32_t>(i), g, actual, scratch);
-        const auto at = static_cast<int32_t>(i);
-        prev = &g;
-        prev_op = &op;
-        prev_adv = trace_glyph_adv(trace, op, at, g.code);
-        prev_spacing = trace_glyph_spacing(trace, op, at, g.code);
-        const bool white = out.chars.size() == before ||
-                           (out.chars.size() == before + 1 && is_separator(out.chars.back()));
-        if (white) {
-            if (ink != nullptr && !out.chars.empty() && is_separator(out.chars.back()))
-                white_separator = static_cast<int64_t>(out.chars.size()) - 1;
-            continue;
-        }
-        // Readers that place words by where their letters stand see no
-        // space where a space glyph takes (about) no room: such a separator
-        // is soft.
-        if (white_separator >= 0 && out.chars[static_cast<size_t>(white_separator)] == kSeparator &&
-            break_between(*ink_op, *ink, ink_adv, ink_spacing, op, g) <= Break::kSoft)
-            out.chars[static_cast<size_t>(white_separator)] = kSoftSeparator;
-        white_separator = -1;
-        ink = &g;
-        ink_op = &op;
-        ink_adv = prev_adv;
-        ink_spacing = prev_spacing;
     }
     // Spans with /ActualText around no glyph at all still carry text.
     for (size_t s = 0; s < trace.spans.size(); ++s) {
