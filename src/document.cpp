@@ -105,22 +105,26 @@ int32_t next_byte(const unsigned char *b, int32_t size, int32_t from, unsigned c
     return at == nullptr ? -1 : static_cast<int32_t>(static_cast<const unsigned char *>(at) - b);
 }
 
-// Each list is filled from the places of one leading byte, so one pass per
-// byte leaves every list in file order.
+// Each list is filled in one pass over the places of a letter of its
+// keyword, or of the names' leading byte, so every list is in file order.
+// The letter is one that text seldom holds: text and content streams hold
+// the first letters of the keywords everywhere.
 KeyIndex build_key_index(const unsigned char *b, int32_t size) {
     KeyIndex idx;
-    for (int32_t p = next_byte(b, size, 0, 'o'); p >= 0; p = next_byte(b, size, p + 1, 'o'))
-        if (kw_at(b, p, size, "obj")) idx.obj.push_back(p);
-    for (int32_t p = next_byte(b, size, 0, 'e'); p >= 0; p = next_byte(b, size, p + 1, 'e')) {
-        if (kw_at(b, p, size, "endobj"))
-            idx.endobj.push_back(p);
-        else if (kw_at(b, p, size, "endstream"))
-            idx.endstream.push_back(p);
+    const struct {
+        const char *word;
+        int32_t letter;  // the letter memchr looks for
+        std::vector<int32_t> *list;
+    } keywords[] = {{"obj", 2, &idx.obj},
+                    {"endobj", 5, &idx.endobj},
+                    {"endstream", 8, &idx.endstream},
+                    {"trailer", 4, &idx.trailer},
+                    {"startxref", 5, &idx.startxref}};
+    for (const auto &k : keywords) {
+        const auto c = static_cast<unsigned char>(k.word[k.letter]);
+        for (int32_t p = next_byte(b, size, k.letter, c); p >= 0; p = next_byte(b, size, p + 1, c))
+            if (kw_at(b, p - k.letter, size, k.word)) k.list->push_back(p - k.letter);
     }
-    for (int32_t p = next_byte(b, size, 0, 't'); p >= 0; p = next_byte(b, size, p + 1, 't'))
-        if (kw_at(b, p, size, "trailer")) idx.trailer.push_back(p);
-    for (int32_t p = next_byte(b, size, 0, 's'); p >= 0; p = next_byte(b, size, p + 1, 's'))
-        if (kw_at(b, p, size, "startxref")) idx.startxref.push_back(p);
     for (int32_t p = next_byte(b, size, 0, '/'); p >= 0; p = next_byte(b, size, p + 1, '/'))
         index_name(idx, b, size, p);
     return idx;

@@ -250,13 +250,19 @@ struct UnscannedCursor {
 // ends. Most outputs hold no such occurrence, and then the full reading,
 // which follows names, comment lines and strings at every byte, is not
 // needed: it tolerates every occurrence that starts in a range.
+// `starts` tells the bytes that begin a term.
 bool occurs_outside(const unsigned char *bytes, int32_t len, const SearchSet &automaton, int32_t longest,
-                    const std::vector<UnscannedRange> &ranges) {
+                    const std::array<bool, 256> &starts, const std::vector<UnscannedRange> &ranges) {
     int32_t node = 0;
     int64_t e = 0;
     const auto read_to = [&](int64_t stop) {
         for (; e < stop; ++e) {
+            if (node == 0) {  // at the root only a byte that begins a term moves on
+                while (e < stop && !starts[bytes[e]]) ++e;
+                if (e == stop) break;
+            }
             node = search_set_next(automaton, node, ascii_lower(bytes[e]));
+            if (node == 0) continue;  // the root ends no term
             const SearchSet::Node &here = automaton.nodes[static_cast<size_t>(node)];
             for (int32_t at = here.out >= 0 ? node : here.report; at >= 0;
                  at = automaton.nodes[static_cast<size_t>(at)].report) {
@@ -367,7 +373,10 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
                 merged.push_back(r);
             }
         }
-        if (!occurs_outside(bytes, len, automaton, longest, merged)) return 1;
+        std::array<bool, 256> starts{};
+        for (int c = 0; c < 256; ++c)
+            starts[static_cast<size_t>(c)] = leads[ascii_lower(static_cast<unsigned char>(c))];
+        if (!occurs_outside(bytes, len, automaton, longest, starts, merged)) return 1;
     }
     const size_t mask = tolerated_at.size() - 1;
     // The lowest term refused so far; nothing can come before term 0.
