@@ -190,9 +190,12 @@ void run_automaton(const std::u32string &text, const std::vector<TextWindow> &wi
                 ++next_skip;
                 continue;
             }
-            taken[count++ & mask] = static_cast<int32_t>(i);
             node = search_set_next(set, node, text[i]);
-            if (node == 0) continue;  // the root ends no term: most characters
+            if (node == 0) {  // the root ends no term, and no later one starts here: most characters
+                ++count;
+                continue;
+            }
+            taken[count++ & mask] = static_cast<int32_t>(i);
             const SearchSet::Node &here = set.nodes[static_cast<size_t>(node)];
             for (int32_t at = here.out >= 0 ? node : here.report; at >= 0;
                  at = set.nodes[static_cast<size_t>(at)].report) {
