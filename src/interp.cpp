@@ -207,14 +207,9 @@ void show_string(ShowRun &run, const Operand &s) {
     string_reader_all(reader, bytes);
     GlyphList &glyphs = in.trace.glyphs;
     const Font &font = *run.op.font;
-    if (font.kind != FontKind::kType0) {
-        // One byte per code, the code the byte itself: glyph_advance of each,
-        // its terms fixed for the string.
-        const double size = run.op.size, spacing = run.op.char_spacing, hscale = run.op.hscale;
-        const double word = run.op.word_spacing;
+    if (font.kind != FontKind::kType0) {  // one byte per code, the code the byte itself
         for (const unsigned char code : bytes) {
-            const double adv = clamp_coordinate(
-                (font.simple_widths[code] * size + spacing + (code == 32 ? word : 0)) * hscale);
+            const double adv = glyph_advance(run.op, code, 1);
             glyphs.push_back({code, static_cast<float>(run.tx)});
             run.tx = clamp_coordinate(run.tx + adv);
         }

@@ -123,6 +123,7 @@ struct GlyphList {
     GlyphList() = default;
     GlyphList(GlyphList &&other) noexcept { *this = std::move(other); }
     GlyphList &operator=(GlyphList &&other) noexcept {
+        if (this == &other) return *this;
         blocks = std::move(other.blocks);
         count = std::exchange(other.count, 0);
         tail = std::exchange(other.tail, nullptr);
