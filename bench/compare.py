@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Side-by-side figures for inkveil against qpdf and PyMuPDF, in one run.
 
-    python3 bench/compare.py [BUILD_DIR] [--runs N] [--no-hostile]
+    python3 bench/compare.py [BUILD_DIR] [--runs N] [--no-hostile] [--before BUILD_DIR]
 
 BUILD_DIR is a release build holding the `inkveil` program and the
 `inkveil_bench` target (default build/release). For the real-producer files
@@ -17,6 +17,8 @@ loads and runs, and of the same work in MuPDF's own scripting (`mutool run`,
 the library under PyMuPDF) where mutool is installed. Then the ratios the
 targets speak of, the scaling from 2,000 to 4,000 pages, and the inflate
 throughput against zlib's inflate() without checksum (from inkveil_bench).
+With --before, an earlier build's text, region and count take turns with this
+build's, run for run, and print beneath them with the ratios after/before.
 """
 import argparse
 import glob
@@ -137,14 +139,22 @@ def measure_or_none(argv, runs, inside=False):
 def measure(argv, runs, inside=False):
     """Median, min and max CPU ms and the largest peak MiB over `runs` runs.
     With `inside`, the process prints the CPU time of the work itself."""
-    times, peaks = [], []
+    return measure_side_by_side([argv], runs, inside)[0]
+
+
+def measure_side_by_side(argvs, runs, inside=False):
+    """measure() for each command, their runs taking turns: a machine whose
+    speed drifts over minutes moves every command's figures alike."""
+    times, peaks = [[] for _ in argvs], [[] for _ in argvs]
     for _ in range(runs):
-        cpu, peak, out = run_once(argv)
-        if inside:
-            cpu = float(out.split()[0])
-        times.append(cpu * 1000.0)
-        peaks.append(peak)
-    return {"median": statistics.median(times), "min": min(times), "max": max(times), "peak": max(peaks)}
+        for k, argv in enumerate(argvs):
+            cpu, peak, out = run_once(argv)
+            if inside:
+                cpu = float(out.split()[0])
+            times[k].append(cpu * 1000.0)
+            peaks[k].append(peak)
+    return [{"median": statistics.median(t), "min": min(t), "max": max(t), "peak": max(p)}
+            for t, p in zip(times, peaks)]
 
 
 def pymupdf_python():
@@ -249,10 +259,13 @@ def main():
     ap.add_argument("build", nargs="?", default=os.path.join(ROOT, "build", "release"))
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--no-hostile", action="store_true", help="leave out the three hostile shapes")
+    ap.add_argument("--before", metavar="BUILD_DIR",
+                    help="an earlier build: its text, region and count run in turn with this build's")
     args = ap.parse_args()
     cli = os.path.join(args.build, "inkveil")
     bench = os.path.join(args.build, "inkveil_bench")
-    for tool in (cli, bench, TIME):
+    before_cli = os.path.join(args.before, "inkveil") if args.before else None
+    for tool in (cli, bench, TIME) + ((before_cli,) if before_cli else ()):
         if not os.access(tool, os.X_OK):
             sys.exit(f"{tool} is missing: see Benchmarks in the README")
     fitz_python, why = pymupdf_python()
@@ -289,11 +302,14 @@ def main():
             runs = args.runs if (path, term) not in hostile else 1
             name = os.path.basename(path)
             size = os.path.getsize(path)
-            r = {
-                "text": measure([cli, "text", path, out, term], runs),
-                "region": measure([cli, "region", path, out, "--rect", REGION], runs),
-                "count": measure([cli, "count", path, term], runs),
-            }
+            r, before = {}, {}
+            for c, argv in (("text", ["text", path, out, term]),
+                            ("region", ["region", path, out, "--rect", REGION]),
+                            ("count", ["count", path, term])):
+                if before_cli:
+                    before[c], r[c] = measure_side_by_side([[before_cli] + argv, [cli] + argv], runs)
+                else:
+                    r[c] = measure([cli] + argv, runs)
             run_once([cli, "text", path, out, term])
             out_size = os.path.getsize(out)
             r["qpdf"] = measure(["qpdf", path, out], runs)
@@ -311,6 +327,10 @@ def main():
                   "".join(f" | {fmt(r.get(c, 'not run'))}" for c in cols) +
                   f" | {ratio(r['text'], r['qpdf'])} {ratio(r.get('pymupdf'), r['text']):>12}"
                   f" {ratio(r.get('mutool'), r['text']):>11} {worst:.0f}/{bound:.0f} {'ok' if worst <= bound else 'OVER'}")
+            if before:
+                print(f"{'  before':28} {'':5} {'':6}" +
+                      "".join(f" | {fmt(before[c])}" for c in ("text", "region", "count")) +
+                      "  after/before:" + "".join(ratio(r[c], before[c]) for c in ("text", "region", "count")))
 
         print("\nscaling, 4,000 pages over 2,000 pages (median CPU):")
         a, b = results["producer_like_4000.pdf"], results["producer_like_2000.pdf"]
