@@ -134,14 +134,6 @@ inline Break break_between(const ShowOp &og, const TraceGlyph &g, float g_adv, d
     return break_of_gap(h.tx - end, 0, g_spacing, em);
 }
 
-// The column of a character in the dense transition table: the first 256
-// code points (every byte, for automata over bytes) and the separator, the
-// characters of nearly every text; -1 for others.
-int search_column(char32_t c) {
-    if (c < 256) return static_cast<int>(c);
-    return c == kSeparator ? 256 : -1;
-}
-
 // The automaton's next node from `node` on `c`, through the fail links.
 int32_t next_node(const SearchSet &set, int32_t node, char32_t c) {
     for (;;) {
@@ -191,7 +183,7 @@ void run_automaton(const std::u32string &text, const std::vector<TextWindow> &wi
                 continue;
             }
             node = search_set_next(set, node, text[i]);
-            if (node == 0) {  // the root ends no term, and no later one starts here: most characters
+            if (node == 0) {  // most characters: the root ends no term, and none later starts here
                 ++count;
                 continue;
             }
@@ -294,11 +286,7 @@ bool search_pattern_make(const char *text, SearchPattern &out) {
 }
 
 int32_t search_set_next_slow(const SearchSet &set, int32_t node, char32_t c) {
-    if (is_separator(c)) c = kSeparator;
-    const int column = search_column(c);
-    if (column >= 0 && !set.dense.empty())
-        return set.dense[static_cast<size_t>(node) * kDenseColumns + static_cast<size_t>(column)];
-    return next_node(set, node, c);
+    return next_node(set, node, is_separator(c) ? kSeparator : c);
 }
 
 void search_set_add_chars(SearchSet &set, std::u32string chars) {
@@ -550,7 +538,8 @@ void find_matches(const StreamText &text, const SearchSet &set, std::vector<Text
     // them need reading, and only the occurrences that take one in are new.
     std::vector<int32_t> skips;
     for (size_t i = 0; i < chars.size(); ++i) {
-        if (chars[i] < kSoftHyphen && chars[i] != '-') continue;  // most characters: no hyphen, no soft break
+        // Most characters are neither a hyphen nor a soft break.
+        if (chars[i] < kSoftHyphen && chars[i] != '-') continue;
         if (i + 1 < chars.size() && is_hyphen(chars[i]) && chars[i + 1] == kLineSeparator) {
             skips.push_back(static_cast<int32_t>(i));
             skips.push_back(static_cast<int32_t>(i + 1));

@@ -50,8 +50,10 @@ struct SearchSet {
     std::vector<Node> nodes;
     std::vector<Out> outs;
     std::unordered_map<uint64_t, int32_t> edges;  // (node << 32 | character) -> child
-    // Moves on the first 256 code points and the separator, 257 per node
-    // (empty for large automata, which use the edges and fail links).
+    // Moves on the first 256 code points (every byte, for automata over
+    // bytes) and the separator, the characters of nearly every text:
+    // kDenseColumns per node (empty for large automata, which use the edges
+    // and fail links).
     std::vector<int32_t> dense;
 };
 inline constexpr size_t kDenseColumns = 257;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -243,6 +244,26 @@ struct UnscannedCursor {
     }
 };
 
+// The ranges in order of start, those that touch or overlap joined, empty
+// ones left out: they cover the same bytes.
+std::vector<UnscannedRange> merged_ranges(std::vector<UnscannedRange> ranges) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const UnscannedRange &a, const UnscannedRange &b) { return a.start < b.start; });
+    std::vector<UnscannedRange> merged;
+    merged.reserve(ranges.size());
+    for (const UnscannedRange &r : ranges) {
+        if (r.len <= 0) continue;
+        const int64_t end = int64_t{r.start} + r.len;
+        if (!merged.empty() && r.start <= int64_t{merged.back().start} + merged.back().len) {
+            UnscannedRange &last = merged.back();
+            last.len = static_cast<int32_t>(std::max<int64_t>(int64_t{last.start} + last.len, end) - last.start);
+        } else {
+            merged.push_back(r);
+        }
+    }
+    return merged;
+}
+
 // Whether an occurrence of a term of `automaton` (`longest` bytes at most)
 // starts outside `ranges` (sorted, apart from one another). The automaton
 // alone reads the bytes: in a range it reads only as far as an occurrence
@@ -328,21 +349,22 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
     Before before;
     std::vector<unsigned char> tolerated_at;
     std::vector<int32_t> first(terms.size(), -1);
-    std::array<bool, 256> leads{};  // the first bytes of the terms, folded
+    std::array<bool, 256> starts{};  // the bytes that begin a term, either case
     try {
         for (size_t t = 0; t < terms.size(); ++t) {
             const std::string &term = terms[t];
             if (term.empty() || term.size() > static_cast<size_t>(len)) continue;
             std::u32string chars(term.size(), 0);
             for (size_t k = 0; k < term.size(); ++k) chars[k] = ascii_lower(static_cast<unsigned char>(term[k]));
-            leads[chars[0]] = true;
+            starts[chars[0]] = true;
+            starts[static_cast<unsigned char>(std::toupper(static_cast<int>(chars[0])))] = true;
             search_set_add_chars(automaton, std::move(chars));
             original.push_back(static_cast<int32_t>(t));
             longest = std::max(longest, static_cast<int32_t>(term.size()));
         }
         if (longest == 0) return 1;
         search_set_build(automaton);
-        cursor.ranges = unscanned;
+        cursor.ranges = merged_ranges(unscanned);
         before.opens.reserve(static_cast<size_t>(kMaxOpen));  // never grows after this
         // The verdicts of the last `longest` positions, enough for the start of
         // any occurrence that ends at the current byte.
@@ -353,31 +375,7 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
         set_error("out of memory checking the output file");
         return 0;
     }
-    std::sort(cursor.ranges.begin(), cursor.ranges.end(),
-              [](const UnscannedRange &a, const UnscannedRange &b) { return a.start < b.start; });
-    {
-        std::vector<UnscannedRange> merged;
-        try {
-            merged.reserve(cursor.ranges.size());
-        } catch (const std::bad_alloc &) {
-            set_error("out of memory checking the output file");
-            return 0;
-        }
-        for (const UnscannedRange &r : cursor.ranges) {
-            if (r.len <= 0) continue;
-            const int64_t end = int64_t{r.start} + r.len;
-            if (!merged.empty() && r.start <= int64_t{merged.back().start} + merged.back().len) {
-                UnscannedRange &last = merged.back();
-                last.len = static_cast<int32_t>(std::max<int64_t>(int64_t{last.start} + last.len, end) - last.start);
-            } else {
-                merged.push_back(r);
-            }
-        }
-        std::array<bool, 256> starts{};
-        for (int c = 0; c < 256; ++c)
-            starts[static_cast<size_t>(c)] = leads[ascii_lower(static_cast<unsigned char>(c))];
-        if (!occurs_outside(bytes, len, automaton, longest, starts, merged)) return 1;
-    }
+    if (!occurs_outside(bytes, len, automaton, longest, starts, cursor.ranges)) return 1;
     const size_t mask = tolerated_at.size() - 1;
     // The lowest term refused so far; nothing can come before term 0.
     int32_t best = -1;
@@ -386,7 +384,7 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
         // Each test reads the bytes before its position, as verify_output does;
         // only a byte that begins some term can begin an occurrence.
         tolerated_at[static_cast<size_t>(e) & mask] =
-            leads[ascii_lower(bytes[e])] && tolerated(before, bytes, len, e, cursor.inside(e)) ? 1 : 0;
+            starts[bytes[e]] && tolerated(before, bytes, len, e, cursor.inside(e)) ? 1 : 0;
         step(before, bytes, e);
         node = search_set_next(automaton, node, ascii_lower(bytes[e]));
         const SearchSet::Node &here = automaton.nodes[static_cast<size_t>(node)];
