@@ -15,6 +15,7 @@ namespace {
 
 // The operand stack keeps this many operands; one more empties it.
 constexpr size_t kMaxOperands = 64;
+constexpr size_t kMaxChosenFonts = 16;
 
 struct TextState {
     const Font *font = nullptr;
@@ -69,6 +70,10 @@ struct Interp {
 
     const Font *fallback = nullptr;
     PdfObj fonts, xobjects, properties;  // the resource sub-dictionaries, resolved once
+    // The fonts Tf has chosen, by the bytes of their name token: a stream
+    // names its few fonts again and again. Only the first few are kept, so
+    // that a stream naming many stays linear.
+    std::vector<std::pair<std::string, const Font *>> chosen_fonts;
     std::vector<unsigned char> string_bytes;  // scratch: the bytes of each shown string
 };
 
@@ -276,9 +281,18 @@ void op_font(Interp &in) {
     size_t have = 0;
     const Operand *ops = last_operands(in, 2, &have);
     if (have == 2 && ops[0].kind == Tok::kName) {
-        const std::string name = name_of(in, ops[0]);
-        if (in.fonts.kind == ObjKind::kNull) in.fonts = resource_dict(in, "Font");
-        in.gs.text.font = font_cache_get(in.ctx.fonts, in.ctx.doc, pdfobj_get(in.fonts, name), name);
+        const std::string_view token(reinterpret_cast<const char *>(in.b) + ops[0].start,
+                                     static_cast<size_t>(ops[0].end - ops[0].start));
+        const auto known = std::find_if(in.chosen_fonts.begin(), in.chosen_fonts.end(),
+                                        [token](const auto &f) { return f.first == token; });
+        if (known != in.chosen_fonts.end()) {
+            in.gs.text.font = known->second;
+        } else {
+            const std::string name = name_of(in, ops[0]);
+            if (in.fonts.kind == ObjKind::kNull) in.fonts = resource_dict(in, "Font");
+            in.gs.text.font = font_cache_get(in.ctx.fonts, in.ctx.doc, pdfobj_get(in.fonts, name), name);
+            if (in.chosen_fonts.size() < kMaxChosenFonts) in.chosen_fonts.emplace_back(token, in.gs.text.font);
+        }
     }
     if (have >= 1 && ops[have - 1].kind == Tok::kNumber) in.gs.text.size = ops[have - 1].num;
 }
@@ -646,7 +660,7 @@ void interpret_content(const ContentContext &ctx, const unsigned char *content, 
                        const Matrix &ctm, ContentTrace &trace) {
     trace = ContentTrace{};
     Interp in{ctx, content, len, trace, {}, {}, 0, {}, {}, {}, {}, {}, {}, {}, -1,
-              false, 0, 0, nullptr, {}, {}, {}, {}};
+              false, 0, 0, nullptr, {}, {}, {}, {}, {}};
     in.gs.ctm = mat_is_finite(ctm) ? ctm : Matrix{};
     Token open_string;  // a string the data ended inside
     int32_t pos = 0;
