@@ -215,13 +215,11 @@ int run_job(const JobParams &params, JobReport &report) {
     plan.page_content = &walk.page_content;
     plan.new_streams = &walk.new_streams;
     plan.last_num = last_num;
-    Buf out;
     std::vector<UnscannedRange> unscanned;
     DocGuard readback;
-    if (!build_output(doc, plan, out, unscanned, &readback.doc)) return 0;
+    if (!build_output(doc, plan, readback.doc, unscanned)) return 0;
     // The read-back document holds the output's bytes: the checks and the
-    // write use its copy, and what went into the output is let go.
-    out = Buf{};
+    // write use them, and what went into the output is let go.
     walk.page_content = std::vector<Buf>();
     walk.new_streams = std::vector<NewStream>();
     const std::vector<unsigned char> &written = readback.doc.data;

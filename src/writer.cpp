@@ -120,7 +120,7 @@ bool insert_entry(DictText &text, const char *insert) {
 struct Writer {
     const Doc &doc;
     const OutputPlan &plan;
-    Buf &out;
+    std::vector<unsigned char> &out;
     std::vector<UnscannedRange> &unscanned;
     const unsigned char *file;        // the input bytes
     int32_t size;                     // how many of them
@@ -577,9 +577,9 @@ bool choose_objects(Writer &w) {
 // reach the size limit.
 bool put(Writer &w, const void *bytes, uint64_t count) {
     const uint64_t limit = w.plan.max_size > 0 ? static_cast<uint64_t>(w.plan.max_size) : 0;
-    if (count > limit || w.out.len > limit - count) return fail(kTooLarge);
-    buf_append(w.out, bytes, count);
-    if (!w.out.data) return fail(kOutOfMemory);
+    if (count > limit || w.out.size() > limit - count) return fail(kTooLarge);
+    const auto *from = static_cast<const unsigned char *>(bytes);
+    w.out.insert(w.out.end(), from, from + count);  // out of memory throws, caught by build_output
     return true;
 }
 
@@ -638,7 +638,7 @@ bool write_object(Writer &w, size_t index) {
     Body body;
     if (!make_body(w, index, body)) return false;
     const int32_t gen = (e.gen >= 1 && e.gen <= 65534) ? e.gen : 0;
-    w.offsets[static_cast<size_t>(n)] = static_cast<int32_t>(w.out.len);
+    w.offsets[static_cast<size_t>(n)] = static_cast<int32_t>(w.out.size());
     w.gens[static_cast<size_t>(n)] = gen;
     if (!put_fmt(w, "%ld %ld obj\n", static_cast<long>(n), static_cast<long>(gen))) return false;
     if (!put(w, body.bytes, static_cast<uint64_t>(body.len))) return false;
@@ -651,7 +651,7 @@ bool write_object(Writer &w, size_t index) {
         const int32_t len = stream_data_len(w, e);
         if (len > 0) {
             if (unscannable(w, body.owned.get(), e, len))
-                w.unscanned.push_back({static_cast<int32_t>(w.out.len), len});
+                w.unscanned.push_back({static_cast<int32_t>(w.out.size()), len});
             if (!put(w, w.file + e.data_start, static_cast<uint64_t>(len))) return false;
         }
     }
@@ -665,7 +665,7 @@ bool write_stream_as(Writer &w, int32_t n, const NewStream &s) {
     char insert[64];
     std::snprintf(insert, sizeof insert, " /Length %llu", static_cast<unsigned long long>(s.data.len));
     if (!dict || !insert_entry(dict, insert)) return fail(kOutOfMemory);
-    w.offsets[static_cast<size_t>(n)] = static_cast<int32_t>(w.out.len);
+    w.offsets[static_cast<size_t>(n)] = static_cast<int32_t>(w.out.size());
     w.gens[static_cast<size_t>(n)] = 0;
     return put_fmt(w, "%ld 0 obj\n", static_cast<long>(n)) && put_str(w, dict.get()) &&
            put_str(w, "\nstream\n") && put(w, s.data.data.get(), s.data.len) &&
@@ -695,7 +695,7 @@ bool write_new_content(Writer &w) {
         static const Buf kNoContent;
         const Buf &content =
             (contents != nullptr && i < contents->size()) ? (*contents)[i] : kNoContent;
-        w.offsets[static_cast<size_t>(c)] = static_cast<int32_t>(w.out.len);
+        w.offsets[static_cast<size_t>(c)] = static_cast<int32_t>(w.out.size());
         w.gens[static_cast<size_t>(c)] = 0;
         if (!put_fmt(w, "%ld 0 obj\n<< /Length %llu >>\nstream\n", static_cast<long>(c),
                      static_cast<unsigned long long>(content.len)) ||
@@ -707,7 +707,7 @@ bool write_new_content(Writer &w) {
 
 // The cross-reference table for 0..N, free entries unchained, and the trailer.
 bool write_xref_and_trailer(Writer &w) {
-    const int32_t xref = static_cast<int32_t>(w.out.len);
+    const int32_t xref = static_cast<int32_t>(w.out.size());
     if (!put_fmt(w, "xref\n0 %ld\n0000000000 65535 f \n", static_cast<long>(w.last) + 1))
         return false;
     for (int32_t k = 1; k <= w.last; ++k) {
@@ -725,7 +725,22 @@ bool write_xref_and_trailer(Writer &w) {
            put_str(w, "%%EOF\n");
 }
 
-int build(const Doc &doc, const OutputPlan &plan, Buf &out,
+// About how large the output will be: the input, the new content and the
+// new streams, and a table entry and header per object. The output is read
+// back from the very bytes written, so room made at once spares copies of a
+// growing buffer; space reserved and never written is never touched.
+uint64_t expected_size(const Doc &doc, const OutputPlan &plan, size_t slots) {
+    uint64_t total = doc.data.size() + 64 * static_cast<uint64_t>(slots) + 4096;
+    if (plan.page_content != nullptr)
+        for (const Buf &b : *plan.page_content) total += b.len;
+    if (plan.forms != nullptr)
+        for (const Buf &b : *plan.forms) total += b.len;
+    if (plan.new_streams != nullptr)
+        for (const NewStream &s : *plan.new_streams) total += s.dict.size() + s.data.len;
+    return total;
+}
+
+int build(const Doc &doc, const OutputPlan &plan, std::vector<unsigned char> &out,
           std::vector<UnscannedRange> &unscanned) {
     const int32_t last = std::max(plan.last_num, doc.max_obj_num);
     const size_t slots = static_cast<size_t>(last) + 1;
@@ -764,6 +779,13 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
         if (n >= 1 && n <= doc.max_obj_num) w.node[static_cast<size_t>(n)] = static_cast<int32_t>(i);
     }
     w.keep.assign(slots, 0);
+    if (plan.max_size > 0) {
+        try {
+            out.reserve(std::min(expected_size(doc, plan, slots), static_cast<uint64_t>(plan.max_size)));
+        } catch (const std::bad_alloc &) {
+            // Only a head start: the output grows as it is written.
+        }
+    }
     for (size_t i = 0; i < doc.objs.size(); ++i) {
         const ObjEntry &e = doc.objs[i];
         if (e.num < 1 || e.num > doc.max_obj_num || w.first[static_cast<size_t>(e.num)] >= 0)
@@ -801,8 +823,7 @@ int build(const Doc &doc, const OutputPlan &plan, Buf &out,
 // Every page the loader found, in the output's page tree, in the same order:
 // the output is read back as the loader reads any file. A page lost between
 // the two is a failure of its own, never a shorter file.
-bool keeps_every_page(const Doc &doc, const Buf &out, Doc &written) {
-    std::vector<unsigned char> bytes(out.data.get(), out.data.get() + out.len);
+bool keeps_every_page(const Doc &doc, std::vector<unsigned char> bytes, Doc &written) {
     const bool loaded = doc_load_bytes(std::move(bytes), "the output file", written) == 0;
     const std::vector<PageRef> empty;
     const std::vector<PageRef> &pages = loaded ? written.pages : empty;
@@ -821,21 +842,20 @@ bool keeps_every_page(const Doc &doc, const Buf &out, Doc &written) {
 
 }  // namespace
 
-int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
-                 std::vector<UnscannedRange> &unscanned, Doc *readback) {
-    out = Buf{};
+int build_output(const Doc &doc, const OutputPlan &plan, Doc &written,
+                 std::vector<UnscannedRange> &unscanned) {
+    doc_free(written);
     unscanned.clear();
     int ok = 0;
     try {
-        Doc written;
-        ok = build(doc, plan, out, unscanned) && keeps_every_page(doc, out, written);
-        if (ok && readback != nullptr) *readback = std::move(written);
+        std::vector<unsigned char> out;
+        ok = build(doc, plan, out, unscanned) && keeps_every_page(doc, std::move(out), written);
     } catch (const std::bad_alloc &) {
         set_error("%s", kOutOfMemory);
         ok = 0;
     }
     if (!ok) {
-        out = Buf{};
+        doc_free(written);
         unscanned.clear();
     }
     return ok;

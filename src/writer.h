@@ -44,12 +44,13 @@ struct OutputPlan {
     int64_t max_size = INT32_MAX;
 };
 
-// Builds the whole output file in `out` and records its unscanned ranges.
-// The output is read back to check that it keeps every page; with
-// `readback`, that reading is handed over for further checks. Returns 1, or
-// 0 with g_err set (nothing is written either way).
-int build_output(const Doc &doc, const OutputPlan &plan, Buf &out,
-                 std::vector<UnscannedRange> &unscanned, Doc *readback = nullptr);
+// Builds the whole output file and records its unscanned ranges. The output
+// is read back to check that it keeps every page; that reading, which holds
+// the output's bytes (written.data), is handed over for further checks.
+// Returns 1, or 0 with g_err set and `written` empty (nothing is written to
+// disk either way).
+int build_output(const Doc &doc, const OutputPlan &plan, Doc &written,
+                 std::vector<UnscannedRange> &unscanned);
 
 // Writes `len` bytes to `output_path` through a temporary file beside it
 // that is renamed into place once complete. Returns 1, or 0 with g_err set;

@@ -162,10 +162,10 @@ TEST(VerifyOutput, OverABuiltOutput) {
         ASSERT_EQ(doc_load(file.c_str(), doc), 0) << g_err;
         OutputPlan plan;
         plan.last_num = doc.max_obj_num;
-        Buf out;
+        Doc written;
         std::vector<UnscannedRange> unscanned;
-        ASSERT_EQ(build_output(doc, plan, out, unscanned), 1) << g_err;
-        const std::string bytes(reinterpret_cast<const char *>(out.data.get()), out.len);
+        ASSERT_EQ(build_output(doc, plan, written, unscanned), 1) << g_err;
+        const std::string bytes(written.data.begin(), written.data.end());
         EXPECT_NE(bytes.find(c.data), std::string::npos);
         EXPECT_EQ(verdict(bytes, "SECRET", unscanned), c.label);
         doc_free(doc);

@@ -85,10 +85,10 @@ struct Output {
         f.plan.last_num = f.doc.max_obj_num;
         for (size_t i = 0; i < f.changed.size(); ++i)
             if (f.changed[i]) f.new_content[i] = ++f.plan.last_num;
-        Buf out;
-        rc = build_output(f.doc, f.plan, out, unscanned);
+        Doc written;
+        rc = build_output(f.doc, f.plan, written, unscanned);
         error = g_err;
-        if (out.data) bytes.assign(reinterpret_cast<const char *>(out.data.get()), out.len);
+        bytes.assign(written.data.begin(), written.data.end());
         if (rc == 1) read_xref();
     }
 
