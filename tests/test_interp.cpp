@@ -81,6 +81,38 @@ TEST(Interp, FontsComeFromTheResourcesByTheTfOperandOnly) {
     EXPECT_EQ(t.ops[1].font, t.ops[0].font);
 }
 
+TEST(Interp, EachTfFindsTheFontItNamesAmongMany) {
+    // Twenty fonts, chosen in turn twice over, then by names that share a
+    // prefix or spell one with an escape: more fonts than the interpreter
+    // keeps at hand.
+    constexpr int kFonts = 20;
+    std::string content = "BT";
+    std::string resources = "/Font <<";
+    std::vector<pdftest::FixtureObject> objects;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int k = 0; k < kFonts; ++k) content += " /F" + std::to_string(k) + " 10 Tf (a) Tj";
+    content += " /F1 10 Tf (a) Tj /F#31 10 Tf (a) Tj /F10 10 Tf (a) Tj ET";
+    for (int k = 0; k < kFonts; ++k) {
+        resources += " /F" + std::to_string(k) + " " + std::to_string(10 + k) + " 0 R";
+        objects.push_back(object(10 + k, "<< /Type /Font /Subtype /Type1 /BaseFont /Font" + std::to_string(k) +
+                                             " /FirstChar 97 /LastChar 97 /Widths [" +
+                                             std::to_string(100 + k) + "] >>"));
+    }
+    PageFixture page(content, resources + " >>", objects);
+    ASSERT_TRUE(page.loaded);
+    FontCache fonts;
+    const ContentTrace t = page.trace(fonts);
+    ASSERT_EQ(t.ops.size(), static_cast<size_t>(2 * kFonts + 3));
+    for (int k = 0; k < kFonts; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_NEAR(font_width(*t.ops[static_cast<size_t>(k)].font, 'a'), (100 + k) / 1000.0, 1e-6);
+        EXPECT_EQ(t.ops[static_cast<size_t>(k + kFonts)].font, t.ops[static_cast<size_t>(k)].font);
+    }
+    EXPECT_EQ(t.ops[2 * kFonts].font, t.ops[1].font);
+    EXPECT_EQ(t.ops[2 * kFonts + 1].font, t.ops[1].font);
+    EXPECT_EQ(t.ops[2 * kFonts + 2].font, t.ops[10].font);
+}
+
 TEST(Interp, FontResourcesWithNumbersOutOfRangeFallBack) {
     // A reference to an object number no table can hold names no object;
     // /Differences codes far out of range name nothing.
