@@ -16,7 +16,8 @@ resident memory of `inkveil text`, `inkveil region` and `inkveil count`, of
 `qpdf in out`, of PyMuPDF's search, redact and save where its Python module
 loads and runs, and of the same work in MuPDF's own scripting (`mutool run`,
 the library under PyMuPDF) where mutool is installed. Then the ratios the
-targets speak of, the scaling from 2,000 to 4,000 pages, and the inflate
+targets speak of, the scaling from 2,000 to 4,000 pages, the cost per page
+beyond the first copy of the groff manual against MuPDF's, and the inflate
 throughput against zlib's inflate() without checksum (from inkveil_bench).
 With --before, an earlier build's text, region and count take turns with this
 build's, run for run, and print beneath them with the ratios after/before.
@@ -246,6 +247,27 @@ def ratio(a, b):
     return f"{a['median'] / max(b['median'], 1e-9):9.2f}"
 
 
+def marginal_figures(results):
+    """What each further copy of the groff manual costs, per page: the
+    tripled manual's time less the manual's, over the pages it adds. A
+    reader's once-per-font work drops out, so this is the ratio that large
+    files tend to."""
+    one, three = results.get("groff_gs_manual.pdf"), results.get("tripled_groff_manual.pdf")
+    if one is None or three is None:
+        return
+    pages = three["pages"] - one["pages"]
+    if pages <= 0:
+        return
+    print("\nper page beyond the first copy of the groff manual (median CPU ms per page):")
+    ours = (three["text"]["median"] - one["text"]["median"]) / pages
+    print(f"  text    {ours:.3f}")
+    for tool in ("mutool", "pymupdf"):
+        a, b = three.get(tool), one.get(tool)
+        if isinstance(a, dict) and isinstance(b, dict):
+            theirs = (a["median"] - b["median"]) / pages
+            print(f"  {tool:7} {theirs:.3f}  ({theirs / max(ours, 1e-9):.2f} times text)")
+
+
 def inflate_figures(bench):
     out = subprocess.run([bench, "--benchmark_filter=BM_Inflate/(font|image|content)_(ours|zlib)",
                           "--benchmark_format=json", "--benchmark_min_time=0.5"],
@@ -325,10 +347,11 @@ def main():
                 r["pymupdf"] = measure_or_none([fitz_python, script, "text", path, out, term], runs, inside=True)
             if have_mutool and others:
                 r["mutool"] = measure_or_none(["mutool", "run", js, path, out, term], runs)
+            r["pages"] = page_count(path)
             results[name] = r
             bound = 2 * (size + out_size) / 2**20 + 32
             worst = max(r[c]["peak"] for c in ("text", "region", "count"))
-            print(f"{name[:28]:28} {page_count(path):5d} {size / 2**20:6.1f}" +
+            print(f"{name[:28]:28} {r['pages']:5d} {size / 2**20:6.1f}" +
                   "".join(f" | {fmt(r.get(c, 'not run'))}" for c in cols) +
                   f" | {ratio(r['text'], r['qpdf'])} {ratio(r.get('pymupdf'), r['text']):>12}"
                   f" {ratio(r.get('mutool'), r['text']):>11} {worst:.0f}/{bound:.0f} {'ok' if worst <= bound else 'OVER'}")
@@ -341,6 +364,7 @@ def main():
         a, b = results["producer_like_4000.pdf"], results["producer_like_2000.pdf"]
         for c in ("text", "region", "count"):
             print(f"  {c:7} {a[c]['median'] / b[c]['median']:.2f}")
+        marginal_figures(results)
     inflate_figures(bench)
 
 
