@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -356,8 +355,10 @@ int verify_output_terms(const unsigned char *bytes, int32_t len,
             if (term.empty() || term.size() > static_cast<size_t>(len)) continue;
             std::u32string chars(term.size(), 0);
             for (size_t k = 0; k < term.size(); ++k) chars[k] = ascii_lower(static_cast<unsigned char>(term[k]));
-            starts[chars[0]] = true;
-            starts[static_cast<unsigned char>(std::toupper(static_cast<int>(chars[0])))] = true;
+            // Both cases in ASCII only, as the search folds them: the host's
+            // locale has no say (a Turkish one raises i to another letter).
+            for (int c = 0; c < 256; ++c)
+                if (ascii_lower(static_cast<unsigned char>(c)) == chars[0]) starts[static_cast<size_t>(c)] = true;
             search_set_add_chars(automaton, std::move(chars));
             original.push_back(static_cast<int32_t>(t));
             longest = std::max(longest, static_cast<int32_t>(term.size()));

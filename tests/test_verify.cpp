@@ -2,7 +2,11 @@
 // tolerated, the label that names a surviving one, and the check over an
 // output built by the writer.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -286,6 +290,28 @@ TEST(VerifyOutputTerms, AgreesWhereverTheUnscannedRangesLie) {
     }
     EXPECT_GT(refused, 0);
     EXPECT_LT(refused, static_cast<int>(layouts.size()));
+}
+
+// Hosts set their own locale. In an 8-bit Turkish one the upper case of i
+// is not I, and the output check must still find "INDIA" for "india".
+TEST(VerifyOutputTerms, FoldsCaseAsTheSearchDoesWhateverTheLocale) {
+    const std::filesystem::path locales =
+        std::filesystem::temp_directory_path() / ("inkveil-locales-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(locales);
+    const std::string make = "localedef -i tr_TR -f ISO-8859-9 '" + (locales / "tr_TR.ISO-8859-9").string() +
+                             "' >/dev/null 2>&1";
+    (void)std::system(make.c_str());  // it may warn about the locale sources and still write the locale
+    ::setenv("LOCPATH", locales.c_str(), 1);
+    const bool turkish = std::setlocale(LC_CTYPE, "tr_TR.ISO-8859-9") != nullptr;
+    const std::string out = output_with("4 0 obj\n[(INDIA) (Iraq)]\nendobj\n");
+    const auto india = all_at_once(out, {"india"}, {});
+    const auto iraq = all_at_once(out, {"absent", "iraq"}, {});
+    std::setlocale(LC_CTYPE, "C");
+    ::unsetenv("LOCPATH");
+    std::filesystem::remove_all(locales);
+    if (!turkish) GTEST_SKIP() << "no tr_TR locale to build";
+    EXPECT_EQ(india, std::make_pair(0, message("object 4")));
+    EXPECT_EQ(iraq, std::make_pair(0, message("object 4")));
 }
 
 }  // namespace
